@@ -1,0 +1,5 @@
+// Inspection of the standard-library link events, for native tests.
+#pragma once
+
+bool uploadConfirmSignalled();
+unsigned txReadySignals();

@@ -1,0 +1,112 @@
+// Receive path: assembly of frames from the port's bytes and dispatch of each decoded code.
+#include "link/receive.h"
+
+#include "app/settings.h"
+#include "link/frame_codec.h"
+#include "link/link_events.h"
+#include "link/live_readings.h"
+#include "link/shared_field.h"
+#include "params/parameter_set.h"
+#include "trend/trend_history.h"
+
+ReceiveState receiveState;
+LiveReadings liveReadings = {-1, -1, -1, -1, LINK_ALIVE_START, 0, 0, 0};
+
+// The last byte of unitText is kept for the terminator: a device that sends more
+// characters than fit loses the surplus, and the text always stays terminated.
+static constexpr std::int32_t UNIT_TEXT_LAST = static_cast<std::int32_t>(UNIT_TEXT_SIZE) - 1;
+
+void receiveBytes(const std::uint8_t *bytes, int count)
+{
+    ReceiveState &rx = receiveState;
+    for (int i = 0; i < count; ++i) {
+        const std::uint8_t b = bytes[i];
+        if (b != FRAME_END) {
+            // An over-long frame keeps its first 7 bytes; position 7 holds the
+            // latest byte until the CR puts the terminator there.
+            rx.assemblyBuffer[rx.assemblyLength] = b;
+            if (++rx.assemblyLength > ASSEMBLY_SIZE - 1)
+                rx.assemblyLength = ASSEMBLY_SIZE - 1;
+            continue;
+        }
+        rx.assemblyBuffer[rx.assemblyLength] = 0x00;
+        rx.assemblyLength = 0;
+        if (!checksumValid(rx.assemblyBuffer))
+            continue;
+        sharedStore(liveReadings.linkAliveTicks, LINK_ALIVE_RELOAD);
+        dispatchCode(decodeFrame(rx.assemblyBuffer));
+    }
+}
+
+static void storeUnitTextByte(char c)
+{
+    ReceiveState &rx = receiveState;
+    const bool terminator = c == 0;
+    if (rx.unitTextIndex < UNIT_TEXT_LAST || (terminator && rx.unitTextIndex == UNIT_TEXT_LAST)) {
+        sharedStore(deviceParameters.unitText[rx.unitTextIndex], c);
+    } else if (terminator) {
+        sharedStore(deviceParameters.unitText[UNIT_TEXT_LAST], 0);
+    }
+    if (rx.unitTextIndex <= UNIT_TEXT_LAST)
+        ++rx.unitTextIndex;
+}
+
+static void dispatchMeasurement(DeviceCode code)
+{
+    sharedStore(liveReadings.measurement, code);
+    ReceiveState &rx = receiveState;
+    ++rx.sampleCounter;
+    if (rx.sampleCounter >= samplesPerColumn[currentRollMode()]) {
+        rx.sampleCounter = 0;
+        appendSample();
+    }
+}
+
+static void dispatchPeak(std::int32_t &peak, std::int32_t value)
+{
+    sharedStore(peak, value);
+    sharedStore(liveReadings.peaksChanged, 1);
+}
+
+void dispatchCode(DeviceCode code)
+{
+    if (code <= MEASUREMENT_LAST) {
+        dispatchMeasurement(code);
+    } else if (code < MAX_PEAK_BASE) {
+        dispatchPeak(liveReadings.minPeak, code - MIN_PEAK_BASE);
+    } else if (code < DPDT_PEAK_BASE) {
+        dispatchPeak(liveReadings.maxPeak, code - MAX_PEAK_BASE);
+    } else if (code < 1000) {
+        dispatchPeak(liveReadings.dpdtPeak, code - DPDT_PEAK_BASE);
+    } else if (code < 3000) {
+        // not a code the device uses
+    } else if (code <= 64999) {
+        const ParameterField *field = parameterFieldForCode(code);
+        sharedStore(deviceParameters.*field->member, static_cast<std::uint16_t>(code - field->base));
+        if (field->base == 3000) {
+            // The answer to an upload request starts here: the stores above
+            // must be visible to whoever wakes from the event.
+            signalUploadConfirm();
+            receiveState.unitTextIndex = 0;
+        }
+    } else if ((code >= ALARM_LOW_FIRST && code <= ALARM_LOW_LAST) ||
+               (code >= ALARM_HIGH_FIRST && code <= ALARM_HIGH_LAST)) {
+        if (stopAtAlarmOn())
+            sharedStore(liveReadings.alarmStopCountdown, 1);
+    } else if (code == STATUS_DVDT) {
+        sharedStore(liveReadings.dvdtSeen, 1);
+    } else if (code >= UNIT_CHAR_BASE && code < 65500) {
+        const bool end = code == UNIT_TEXT_END;
+        storeUnitTextByte(end ? '\0' : static_cast<char>(static_cast<std::uint8_t>(code - UNIT_CHAR_BASE)));
+    }
+}
+
+void resetReceiveState()
+{
+    receiveState = ReceiveState{};
+}
+
+void resetLiveReadings()
+{
+    liveReadings = LiveReadings{-1, -1, -1, -1, LINK_ALIVE_START, 0, 0, 0};
+}

@@ -1,0 +1,58 @@
+// Transmit path: the code queue that paces parameter codes, and the byte ring to the writer thread.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "link/device_code.h"
+
+inline constexpr int CODE_QUEUE_SIZE = 32;
+inline constexpr int TX_RING_SIZE = 32;
+
+// Parameter codes waiting for their 20 ms tick. GUI thread only.
+struct CodeQueue {
+    DeviceCode codes[CODE_QUEUE_SIZE];
+    int write;         // codeQueueWrite
+    int read;          // codeQueueRead
+    unsigned refused;  // codes refused because the queue was full
+};
+
+// Bytes on their way to the writer thread: single producer (GUI thread),
+// single consumer (writer thread). Each side publishes its index with release
+// and reads the other side's with acquire.
+struct TxRing {
+    std::uint8_t bytes[TX_RING_SIZE];
+    std::atomic<int> write; // txRingWrite, advanced by the GUI thread
+    std::atomic<int> read;  // txRingRead, advanced by the writer thread
+    unsigned refused;       // frames refused because they did not fit
+};
+
+extern CodeQueue codeQueue;
+extern TxRing txRing;
+
+// Appends (base + value) mod 65536. The queue holds at most 31 codes; a code
+// that does not fit is refused (false) and counted, never overwrites a waiting one.
+bool queueCode(int base, int value);
+int codeQueueCount();
+int codeQueueFree();
+bool codeQueueEmpty();
+
+enum class QueuedSend { Empty, Sent, Held };
+// The 20 ms tick's pacing step: hands the oldest queued code to sendCode. A
+// code that finds no room in the byte ring stays queued for the next tick.
+QueuedSend sendQueuedCode();
+
+// Encodes the code and puts its whole frame into the ring; false when the ring
+// has no room for the whole frame (it then takes nothing: frames never tear).
+bool sendCode(DeviceCode code);
+bool requestUpload();
+
+// Appends all bytes or none (false when they do not fit), then wakes the writer.
+bool txRingPut(const std::uint8_t *bytes, int count);
+int txRingCount();
+int txRingFree();
+// Writer thread: moves every waiting byte into buffer and returns their number.
+int txRingTake(std::uint8_t buffer[TX_RING_SIZE]);
+
+// Back to the start-up state (tests and the benchmark only).
+void resetTransmitPath();

@@ -1,0 +1,130 @@
+// Transmit path: queue order and wrap, byte ring wrap, and behaviour at both limits.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "link/frame_codec.h"
+#include "link/link_events_std.h"
+#include "test_state.h"
+
+namespace {
+
+class Transmit : public ::testing::Test {
+protected:
+    void SetUp() override { resetCoreState(); }
+
+    // Drains the ring as the writer thread would and decodes the frames on it.
+    static std::vector<DeviceCode> drainCodes()
+    {
+        std::vector<DeviceCode> codes;
+        std::uint8_t buf[TX_RING_SIZE];
+        int n = txRingTake(buf);
+        EXPECT_EQ(n % FRAME_SIZE, 0);
+        for (int i = 0; i + 6 <= n; i += 6) {
+            std::uint8_t collected[8] = {buf[i], buf[i + 1], buf[i + 2], buf[i + 3], buf[i + 4], 0};
+            EXPECT_EQ(buf[i + 5], 0x0D);
+            EXPECT_TRUE(checksumValid(collected));
+            codes.push_back(decodeFrame(collected));
+        }
+        return codes;
+    }
+};
+
+TEST_F(Transmit, QueuedCodesLeaveOnePerTickInOrder)
+{
+    for (int i = 0; i < 23; ++i)
+        ASSERT_TRUE(queueCode(3100, i));
+    for (int i = 0; i < 23; ++i) {
+        ASSERT_EQ(sendQueuedCode(), QueuedSend::Sent);
+        EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{static_cast<DeviceCode>(3100 + i)});
+    }
+    EXPECT_EQ(sendQueuedCode(), QueuedSend::Empty);
+}
+
+TEST_F(Transmit, QueueWrapsFrom31To0)
+{
+    codeQueue.write = codeQueue.read = 30;
+    for (int v : {30, 31, 0, 1})
+        queueCode(0, v);
+    EXPECT_EQ(codeQueue.write, 2);
+    std::vector<DeviceCode> sent;
+    while (sendQueuedCode() == QueuedSend::Sent)
+        for (DeviceCode c : drainCodes())
+            sent.push_back(c);
+    EXPECT_EQ(sent, (std::vector<DeviceCode>{30, 31, 0, 1}));
+}
+
+TEST_F(Transmit, QueueSumsWrapModulo65536)
+{
+    queueCode(65000, 600);
+    sendQueuedCode();
+    EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{64});
+}
+
+TEST_F(Transmit, AFullQueueRefusesInsteadOfLosingWhatWaits)
+{
+    for (int i = 0; i < 31; ++i)
+        ASSERT_TRUE(queueCode(3000, i));
+    EXPECT_FALSE(queueCode(3000, 99));
+    EXPECT_EQ(codeQueue.refused, 1u);
+    EXPECT_EQ(codeQueueCount(), 31);
+    EXPECT_FALSE(queueParameterSet()); // all-or-nothing: 23 codes do not fit
+    EXPECT_EQ(codeQueueCount(), 31);
+    ASSERT_EQ(sendQueuedCode(), QueuedSend::Sent);
+    EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{3000});
+}
+
+TEST_F(Transmit, RingWrapsAndTakesInOrder)
+{
+    txRing.write = txRing.read = 29;
+    const std::uint8_t bytes[] = {1, 2, 3, 4, 5, 6};
+    const unsigned signalsBefore = txReadySignals();
+    ASSERT_TRUE(txRingPut(bytes, 6));
+    EXPECT_EQ(txReadySignals(), signalsBefore + 1);
+    EXPECT_EQ(txRing.write.load(), 3);
+    EXPECT_EQ(txRing.bytes[29], 1);
+    EXPECT_EQ(txRing.bytes[0], 4);
+    std::uint8_t out[TX_RING_SIZE];
+    ASSERT_EQ(txRingTake(out), 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(out[i], bytes[i]);
+    EXPECT_EQ(txRingTake(out), 0);
+    EXPECT_EQ(txRing.read.load(), 3);
+}
+
+TEST_F(Transmit, AFullRingRefusesWholeFramesAndTheQueueHoldsItsCode)
+{
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(sendCode(static_cast<DeviceCode>(200 + i)));
+    EXPECT_EQ(txRingCount(), 30);
+    EXPECT_FALSE(sendCode(CMD_RESET_MAX_PEAK)); // would need 6 of the 1 free byte
+    EXPECT_EQ(txRing.refused, 1u);
+    EXPECT_EQ(txRingCount(), 30);
+
+    queueCode(3100, 80);
+    EXPECT_EQ(sendQueuedCode(), QueuedSend::Held);
+    EXPECT_EQ(codeQueueCount(), 1);
+    EXPECT_EQ(drainCodes(), (std::vector<DeviceCode>{200, 201, 202, 203, 204}));
+    EXPECT_EQ(sendQueuedCode(), QueuedSend::Sent);
+    EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{3180});
+}
+
+TEST_F(Transmit, CommandsOvertakeQueuedParameterCodes)
+{
+    queueParameterSet();
+    sendQueuedCode();
+    EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{3000});
+    sendCode(CMD_RESET_MAX_PEAK);
+    sendQueuedCode();
+    EXPECT_EQ(drainCodes(), (std::vector<DeviceCode>{CMD_RESET_MAX_PEAK, 3010}));
+}
+
+TEST_F(Transmit, EmptyPutStillWakesTheWriter)
+{
+    const unsigned before = txReadySignals();
+    EXPECT_TRUE(txRingPut(nullptr, 0));
+    EXPECT_EQ(txReadySignals(), before + 1);
+    EXPECT_EQ(txRingCount(), 0);
+}
+
+} // namespace
