@@ -5,7 +5,9 @@
 # starts on its own can take a pseudo-terminal (the simulated COM port) as its
 # controlling terminal and, when the other end closes, gets SIGHUP.
 
-: "${K614_WINEPREFIX:=${XDG_CACHE_HOME:-$HOME/.cache}/k614mon/wineprefix}"
+: "${K614_PREFIX_HOME:=${XDG_CACHE_HOME:-$HOME/.cache}/k614mon}"
+K614_BASE_PREFIX="$K614_PREFIX_HOME/wineprefix"
+: "${K614_WINEPREFIX:=$K614_BASE_PREFIX}"
 export WINEPREFIX="$K614_WINEPREFIX"
 export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -13,6 +15,19 @@ export WINEARCH=win64
 
 k614_wine_prefix() {
     mkdir -p "$(dirname "$WINEPREFIX")"
+    # Other prefixes (the GUI tests keep theirs apart from the console tests')
+    # are copies of the base one: 2 s instead of a wineboot.
+    if [ "$WINEPREFIX" != "$K614_BASE_PREFIX" ] && [ ! -f "$WINEPREFIX/.k614-ready" ]; then
+        (WINEPREFIX="$K614_BASE_PREFIX" k614_wine_prefix)
+        (
+            flock 9
+            if [ ! -f "$WINEPREFIX/.k614-ready" ]; then
+                rm -rf "$WINEPREFIX"
+                cp -a "$K614_BASE_PREFIX" "$WINEPREFIX"
+            fi
+        ) 9>"$WINEPREFIX.lock"
+        return
+    fi
     (
         flock 9
         if [ ! -f "$WINEPREFIX/.k614-ready" ]; then
