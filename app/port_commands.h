@@ -1,0 +1,24 @@
+// The COM port choice: start-up open, the "COM &1".."COM &8" items and "&Auto connect".
+//
+// While the port chosen last could not be opened, comPort holds that port plus
+// PORT_FAILED_MARK (11..18); a comPort above 10 therefore means that no port
+// connection is open, and every command here keeps that true.
+#pragma once
+
+#include "app/shell_ops.h"
+
+inline constexpr unsigned long PORT_BAUD_RATE = 9600;
+inline constexpr int PORT_COUNT = 8;
+
+// comPort without the failed mark (1..8).
+int unmarkedComPort();
+bool portFailedMarkSet();
+// Communication menu item of a port (the mark taken off).
+int comMenuId(int port);
+
+// WM_CREATE: opens the stored port and checks its item.
+void openStartupPort(const ShellOps &ops);
+// "COM &n": switches the connection to port n (1..8).
+void choosePort(const ShellOps &ops, int port);
+// "&Auto connect": probes ports 1..8 for the device. Blocks up to 2 s per port.
+void autoConnect(const ShellOps &ops);

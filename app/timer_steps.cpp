@@ -1,0 +1,96 @@
+// Timer steps: alarm stop, code pacing, transfer check, link watchdog, panel check and unit text poll.
+#include "app/timer_steps.h"
+
+#include <cstdint>
+
+#include "app/settings.h"
+#include "app/ui_state.h"
+#include "link/link_events.h"
+#include "link/live_readings.h"
+#include "link/shared_field.h"
+#include "link/transmit.h"
+#include "params/parameter_set.h"
+
+static void advanceAlarmStop()
+{
+    const unsigned count = sharedLoad(liveReadings.alarmStopCountdown);
+    if (count == 0)
+        return;
+    // The reader thread may restart the count (store 1) at any moment; a
+    // restart lost here is repeated by the device's next alarm code.
+    if (count + 1 >= alarmStopTicks[currentRollMode()]) {
+        sharedStore(liveReadings.alarmStopCountdown, 0);
+        uiState.trendFrozen = 1;
+        uiState.fullRedrawRequested = 1;
+    } else {
+        sharedStore(liveReadings.alarmStopCountdown, count + 1);
+    }
+}
+
+static TransferCheck checkTransfer()
+{
+    // Cleared first: the message boxes below run a message loop, and the ticks
+    // that arrive meanwhile must not start a second check.
+    uiState.transferConfirmPending = 0;
+    requestUpload();
+    resetUploadConfirm();
+    TransferCheck result = TransferCheck::Timeout;
+    if (waitUploadConfirm(TRANSFER_CHECK_WAIT_MS))
+        result = verifyParameters() ? TransferCheck::Confirmed : TransferCheck::Mismatch;
+    resetUploadConfirm();
+    return result;
+}
+
+static bool superviseLink()
+{
+    const unsigned ticks = sharedLoad(liveReadings.linkAliveTicks);
+    if (ticks != 0) {
+        sharedStore(liveReadings.linkAliveTicks, ticks - 1);
+        return false;
+    }
+    if (sharedLoad(liveReadings.measurement) == -1)
+        return false;
+    sharedStore(liveReadings.measurement, -1);
+    sharedStore(liveReadings.maxPeak, -1);
+    sharedStore(liveReadings.minPeak, -1);
+    sharedStore(liveReadings.dpdtPeak, -1);
+    clearUnitText();
+    uiState.frameRedrawRequested = 1;
+    return true;
+}
+
+TickOutcome runTickStep()
+{
+    TickOutcome outcome = {TransferCheck::None, false};
+    advanceAlarmStop();
+    // A code that finds the byte ring full is held and counts as this tick's code.
+    if (sendQueuedCode() != QueuedSend::Empty)
+        return outcome;
+    if (uiState.transferConfirmPending)
+        outcome.transfer = checkTransfer();
+    else
+        outcome.readingsVoided = superviseLink();
+    return outcome;
+}
+
+bool runPanelCheck()
+{
+    const std::int32_t measurement = sharedLoad(liveReadings.measurement);
+    if (measurement == uiState.lastPaintedMeasurement && sharedLoad(liveReadings.peaksChanged) == 0 &&
+        sharedLoad(liveReadings.dvdtSeen) == 0)
+        return false;
+    // From three digits to two: the refilled panel leaves no stale digit.
+    if (measurement < 100 && uiState.lastPaintedMeasurement >= 100)
+        uiState.frameRedrawRequested = 1;
+    sharedStore(liveReadings.peaksChanged, 0);
+    uiState.lastPaintedMeasurement = measurement;
+    return true;
+}
+
+bool runPollStep()
+{
+    if (sharedLoad(liveReadings.linkAliveTicks) == 0 || unitTextKnown())
+        return false;
+    requestUpload();
+    return true;
+}

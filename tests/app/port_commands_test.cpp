@@ -1,0 +1,292 @@
+// Port commands: start-up open and the port-failed mark, port change from the menu, Auto connect, replyCheck.
+#include "app/port_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/reply_check.h"
+#include "app/settings.h"
+#include "app/shell_messages.h"
+#include "app_test_support.h"
+#include "link/link_events.h"
+
+namespace {
+
+// A scripted platform: which ports open, on which one the device answers, and
+// a log of every call in order.
+struct FakeShell {
+    bool portOpens[9];
+    int devicePort;
+    int openNow; // port of the open connection, 0 when none
+    std::vector<std::string> log;
+    int saves;
+    int portOpenedPosts;
+    bool checked[3000];
+};
+
+FakeShell fake;
+
+int fakeOpen(int port)
+{
+    EXPECT_EQ(fake.openNow, 0) << "openPort while COM" << fake.openNow << " is open";
+    const bool ok = port >= 1 && port <= 8 && fake.portOpens[port];
+    fake.log.push_back("open " + std::to_string(port) + (ok ? "" : " failed"));
+    if (ok)
+        fake.openNow = port;
+    return ok ? 1 : 0;
+}
+
+void fakeClose()
+{
+    fake.log.push_back("close");
+    fake.openNow = 0;
+}
+
+bool fakeReply(unsigned timeoutMs)
+{
+    EXPECT_EQ(timeoutMs, PROBE_WAIT_MS);
+    fake.log.push_back("reply?");
+    return fake.openNow != 0 && fake.openNow == fake.devicePort;
+}
+
+void fakeCheck(int id, bool on)
+{
+    fake.checked[id] = on;
+}
+
+void fakeWarning(const char *text)
+{
+    fake.log.push_back(std::string("warning ") + text);
+}
+
+void fakeSave()
+{
+    ++fake.saves;
+}
+
+void fakePost()
+{
+    ++fake.portOpenedPosts;
+}
+
+void fakeCursor(bool busy)
+{
+    fake.log.push_back(busy ? "wait cursor" : "arrow cursor");
+}
+
+const ShellOps ops = {fakeOpen, fakeClose, fakeReply, fakeCheck, fakeWarning, fakeSave, fakePost, fakeCursor};
+
+const std::string PORT_WARNING = std::string("warning ") + MSG_PORT_FAILED;
+const std::string NOT_FOUND_WARNING = std::string("warning ") + MSG_DEVICE_NOT_FOUND;
+
+class PortCommands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        fake = FakeShell{};
+        for (bool &opens : fake.portOpens)
+            opens = true;
+    }
+
+    static int checkedComItems()
+    {
+        int n = 0;
+        for (int id = 2001; id <= 2008; ++id)
+            n += fake.checked[id] ? 1 : 0;
+        return n;
+    }
+};
+
+TEST_F(PortCommands, StartUpOpensTheStoredPortAndChecksIt)
+{
+    monitorSettings.comPort = 3;
+    openStartupPort(ops);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 3"});
+    EXPECT_EQ(monitorSettings.comPort, 3);
+    EXPECT_TRUE(fake.checked[2003]);
+    EXPECT_EQ(checkedComItems(), 1);
+}
+
+TEST_F(PortCommands, StartUpFailureWarnsOnceMarksThePortAndStillChecksIt)
+{
+    fake.portOpens[1] = false;
+    openStartupPort(ops);
+    EXPECT_EQ(fake.log, (std::vector<std::string>{"open 1 failed", PORT_WARNING}));
+    EXPECT_EQ(monitorSettings.comPort, 11);
+    EXPECT_TRUE(fake.checked[2001]);
+    EXPECT_EQ(fake.saves, 0);
+}
+
+TEST_F(PortCommands, StartUpTriesAStoredMarkedPortAsItsOwnNumber)
+{
+    monitorSettings.comPort = 13; // COM3 had failed when it was chosen
+    openStartupPort(ops);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 3"});
+    EXPECT_EQ(monitorSettings.comPort, 3);
+    EXPECT_TRUE(fake.checked[2003]);
+    EXPECT_FALSE(fake.checked[2013]) << "no item outside the COM list may be checked";
+
+    fake = FakeShell{};
+    monitorSettings.comPort = 16;
+    openStartupPort(ops); // COM6 still absent
+    EXPECT_EQ(monitorSettings.comPort, 16);
+    EXPECT_TRUE(fake.checked[2006]);
+    EXPECT_FALSE(fake.checked[2016]) << "would be the 10 s roll item";
+}
+
+TEST_F(PortCommands, AFailedStartUpLeavesNoConnectionToCloseOnTheNextChange)
+{
+    fake.portOpens[1] = false;
+    openStartupPort(ops);
+    fake.log.clear();
+    choosePort(ops, 2);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 2"}) << "nothing was open: nothing to close";
+    EXPECT_EQ(monitorSettings.comPort, 2);
+}
+
+TEST_F(PortCommands, ChoosingTheOpenPortDoesNothing)
+{
+    monitorSettings.comPort = 4;
+    choosePort(ops, 4);
+    EXPECT_TRUE(fake.log.empty());
+    EXPECT_EQ(fake.saves, 0);
+    EXPECT_EQ(fake.portOpenedPosts, 0);
+}
+
+TEST_F(PortCommands, ASuccessfulChangeMovesTheCheckSavesAndAsksTheDevice)
+{
+    openStartupPort(ops);
+    fake.log.clear();
+    choosePort(ops, 5);
+    EXPECT_EQ(fake.log, (std::vector<std::string>{"close", "open 5"}));
+    EXPECT_FALSE(fake.checked[2001]);
+    EXPECT_TRUE(fake.checked[2005]);
+    EXPECT_EQ(monitorSettings.comPort, 5);
+    EXPECT_EQ(fake.saves, 1);
+    EXPECT_EQ(fake.portOpenedPosts, 1);
+}
+
+TEST_F(PortCommands, AFailedChangeMarksTheNewPortWhichIsTriedAgainWhenChosenAgain)
+{
+    openStartupPort(ops);
+    fake.portOpens[4] = false;
+    fake.log.clear();
+    choosePort(ops, 4);
+    EXPECT_EQ(fake.log, (std::vector<std::string>{"close", "open 4 failed", PORT_WARNING}));
+    EXPECT_EQ(monitorSettings.comPort, 14);
+    EXPECT_TRUE(fake.checked[2004]);
+    EXPECT_EQ(checkedComItems(), 1);
+    EXPECT_EQ(fake.saves, 0) << "the mark reaches the file with the next write";
+
+    fake.portOpens[4] = true;
+    fake.log.clear();
+    choosePort(ops, 4);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 4"});
+    EXPECT_EQ(monitorSettings.comPort, 4);
+    EXPECT_EQ(fake.saves, 1);
+
+    fake.portOpens[6] = false;
+    choosePort(ops, 6);
+    fake.log.clear();
+    choosePort(ops, 2);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 2"});
+    EXPECT_FALSE(fake.checked[2006]);
+    EXPECT_TRUE(fake.checked[2002]);
+    EXPECT_EQ(checkedComItems(), 1);
+}
+
+TEST_F(PortCommands, AutoConnectStopsAtTheFirstPortThatAnswers)
+{
+    openStartupPort(ops);
+    fake.portOpens[2] = false;
+    fake.devicePort = 3;
+    fake.log.clear();
+    autoConnect(ops);
+    EXPECT_EQ(fake.log, (std::vector<std::string>{"wait cursor", "close", "open 1", "reply?", "close",
+                                                  "open 2 failed", "open 3", "reply?", "arrow cursor"}));
+    EXPECT_EQ(fake.openNow, 3);
+    EXPECT_EQ(monitorSettings.comPort, 3);
+    EXPECT_TRUE(fake.checked[2003]);
+    EXPECT_EQ(checkedComItems(), 1);
+    EXPECT_EQ(fake.saves, 1);
+    EXPECT_EQ(fake.portOpenedPosts, 0);
+    EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{CMD_REQUEST_UPLOAD}) << "one more request after the probe";
+}
+
+TEST_F(PortCommands, AutoConnectFromAMarkedPortClosesNothingAndTakesTheMarkOff)
+{
+    fake.portOpens[7] = false;
+    monitorSettings.comPort = 7;
+    openStartupPort(ops);
+    fake.devicePort = 1;
+    fake.log.clear();
+    autoConnect(ops);
+    EXPECT_EQ(fake.log, (std::vector<std::string>{"wait cursor", "open 1", "reply?", "arrow cursor"}));
+    EXPECT_EQ(monitorSettings.comPort, 1);
+    EXPECT_FALSE(fake.checked[2007]);
+    EXPECT_TRUE(fake.checked[2001]);
+}
+
+TEST_F(PortCommands, AutoConnectWithoutADeviceReopensTheOldPortAndLeavesTheChecks)
+{
+    monitorSettings.comPort = 2;
+    openStartupPort(ops);
+    fake.log.clear();
+    autoConnect(ops);
+    std::vector<std::string> expected = {"wait cursor", "close"};
+    for (int p = 1; p <= 8; ++p) {
+        expected.push_back("open " + std::to_string(p));
+        expected.push_back("reply?");
+        expected.push_back("close");
+    }
+    expected.insert(expected.end(), {"arrow cursor", "open 2", NOT_FOUND_WARNING});
+    EXPECT_EQ(fake.log, expected);
+    EXPECT_EQ(fake.openNow, 2);
+    EXPECT_EQ(monitorSettings.comPort, 2);
+    EXPECT_TRUE(fake.checked[2002]);
+    EXPECT_EQ(fake.saves, 0);
+}
+
+TEST_F(PortCommands, AutoConnectWithoutADeviceMarksAnOldPortThatNoLongerOpens)
+{
+    monitorSettings.comPort = 2;
+    openStartupPort(ops);
+    for (bool &opens : fake.portOpens)
+        opens = false;
+    autoConnect(ops);
+    EXPECT_EQ(monitorSettings.comPort, 12);
+    EXPECT_EQ(fake.log.back(), NOT_FOUND_WARNING);
+
+    // A marked port is not tried again after the search.
+    fake.log.clear();
+    autoConnect(ops);
+    EXPECT_EQ(fake.log[fake.log.size() - 2], "arrow cursor");
+    EXPECT_EQ(monitorSettings.comPort, 12);
+}
+
+TEST(ReplyCheck, RequestsTheUploadAndWaitsForTheFirstParameterCode)
+{
+    resetAppState();
+    std::thread device([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        dispatchCode(3001);
+    });
+    EXPECT_TRUE(replyCheck(5000));
+    device.join();
+    EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{CMD_REQUEST_UPLOAD});
+    EXPECT_FALSE(waitUploadConfirm(0)) << "reset again after the wait";
+}
+
+TEST(ReplyCheck, AnEarlierSignalIsNoAnswer)
+{
+    resetAppState();
+    signalUploadConfirm();
+    EXPECT_FALSE(replyCheck(100));
+}
+
+} // namespace

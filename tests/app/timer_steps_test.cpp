@@ -1,0 +1,233 @@
+// Timer steps: alarm stop delay, pacing, transfer check, link watchdog, panel check and unit text poll.
+#include "app/timer_steps.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
+
+#include "app/settings.h"
+#include "app_test_support.h"
+#include "link/link_events.h"
+#include "link/link_events_std.h"
+
+namespace {
+
+class TimerSteps : public ::testing::Test {
+protected:
+    void SetUp() override { resetAppState(); }
+
+    // Ticks until the trend freezes; 0 when it has not after limit ticks.
+    static int ticksUntilFrozen(int limit)
+    {
+        for (int i = 1; i <= limit; ++i) {
+            runTickStep();
+            if (uiState.trendFrozen)
+                return i;
+        }
+        return 0;
+    }
+};
+
+TEST_F(TimerSteps, AlarmFreezesTheTrendAfterTheRollModesTickCount)
+{
+    const int expected[3] = {39, 119, 239}; // the count starts at 1 and freezes on reaching 40/120/240
+    for (int mode = 0; mode < 3; ++mode) {
+        resetAppState();
+        monitorSettings.stopAtAlarm = 1;
+        monitorSettings.rollMode = static_cast<std::uint16_t>(mode);
+        dispatchCode(65014);
+        EXPECT_EQ(ticksUntilFrozen(300), expected[mode]) << "roll mode " << mode;
+        EXPECT_EQ(uiState.fullRedrawRequested, 1);
+        EXPECT_EQ(liveReadings.alarmStopCountdown, 0);
+    }
+}
+
+TEST_F(TimerSteps, AlarmStopIsOffWithoutTheSwitchAndRestartsOnANewAlarm)
+{
+    monitorSettings.rollMode = 0;
+    dispatchCode(65014);
+    EXPECT_EQ(ticksUntilFrozen(100), 0);
+
+    monitorSettings.stopAtAlarm = 1;
+    dispatchCode(65049);
+    for (int i = 0; i < 30; ++i)
+        runTickStep();
+    dispatchCode(65024); // the count starts again from 1
+    EXPECT_EQ(ticksUntilFrozen(100), 39);
+}
+
+TEST_F(TimerSteps, AnOutOfRangeRollModeStillGivesAFiniteDelay)
+{
+    monitorSettings.rollMode = 7;
+    monitorSettings.stopAtAlarm = 1;
+    dispatchCode(65014);
+    EXPECT_EQ(ticksUntilFrozen(300), 119);
+}
+
+TEST_F(TimerSteps, OneQueuedCodeLeavesPerTickAndTheWatchdogWaits)
+{
+    for (int i = 0; i < 3; ++i)
+        queueCode(3100, i);
+    for (int i = 0; i < 3; ++i) {
+        runTickStep();
+        EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{static_cast<DeviceCode>(3100 + i)});
+    }
+    EXPECT_EQ(liveReadings.linkAliveTicks, LINK_ALIVE_START) << "ticks that sent a code do not count down";
+    runTickStep();
+    EXPECT_TRUE(sentCodes().empty());
+    EXPECT_EQ(liveReadings.linkAliveTicks, LINK_ALIVE_START - 1);
+}
+
+TEST_F(TimerSteps, ACodeThatFindsTheRingFullIsHeldForTheNextTick)
+{
+    // Five frames fill the 31-byte ring (nobody drains it: no port).
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(sendCode(65053));
+    queueCode(3200, 5);
+    queueCode(3200, 6);
+    const TickOutcome held = runTickStep();
+    EXPECT_EQ(held.transfer, TransferCheck::None);
+    EXPECT_EQ(codeQueueCount(), 2);
+    EXPECT_EQ(liveReadings.linkAliveTicks, LINK_ALIVE_START) << "a held code still uses the tick";
+
+    EXPECT_EQ(sentCodes().size(), 5u); // the writer catches up
+    runTickStep();
+    runTickStep();
+    EXPECT_EQ(sentCodes(), (std::vector<DeviceCode>{3205, 3206}));
+}
+
+TEST_F(TimerSteps, TransferCheckWaitsOnlyAfterTheQueueHasDrained)
+{
+    queueCode(3100, 80);
+    uiState.transferConfirmPending = 1;
+    runTickStep();
+    EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{3180});
+    EXPECT_EQ(uiState.transferConfirmPending, 1);
+
+    // The device answers the upload request while the tick waits.
+    requestedParameters.limit1Setpoint = 80;
+    std::thread device([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        dispatchCode(3100 + 80);
+        dispatchCode(3000);
+    });
+    const TickOutcome outcome = runTickStep();
+    device.join();
+    EXPECT_EQ(outcome.transfer, TransferCheck::Confirmed);
+    EXPECT_EQ(uiState.transferConfirmPending, 0);
+    EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{CMD_REQUEST_UPLOAD});
+    EXPECT_EQ(liveReadings.linkAliveTicks, LINK_ALIVE_START) << "the checking tick is no watchdog tick";
+    EXPECT_FALSE(uploadConfirmSignalled()) << "the confirmation is reset after the check";
+}
+
+TEST_F(TimerSteps, TransferCheckReportsADifferenceOnce)
+{
+    uiState.transferConfirmPending = 1;
+    requestedParameters.limit2Setpoint = 50;
+    std::thread device([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        dispatchCode(3000); // the device kept limit2Setpoint 0
+    });
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::Mismatch);
+    device.join();
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::None);
+}
+
+TEST_F(TimerSteps, TransferCheckCountsAStaleConfirmationAsNoAnswer)
+{
+    // A signal left over from an earlier answer is reset before the wait, so a
+    // silent device ends in the time-out (after the full 2 s).
+    signalUploadConfirm();
+    uiState.transferConfirmPending = 1;
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::Timeout);
+    EXPECT_EQ(uiState.transferConfirmPending, 0);
+}
+
+TEST_F(TimerSteps, WithoutTheEventEveryTransferCheckTimesOutAtOnce)
+{
+    destroyUploadConfirmEvent();
+    uiState.transferConfirmPending = 1;
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::Timeout);
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::None);
+}
+
+TEST_F(TimerSteps, SilentLinkCountsDownFifteenIdleTicksThenVoidsTheReadingsOnce)
+{
+    for (DeviceCode c : {3000, 65277, 65213, 57, 407, 212, 633})
+        dispatchCode(c);
+    liveReadings.linkAliveTicks = LINK_ALIVE_RELOAD; // as after a valid frame
+    for (int i = 0; i < 15; ++i)
+        EXPECT_FALSE(runTickStep().readingsVoided) << i;
+    EXPECT_EQ(liveReadings.linkAliveTicks, 0);
+    EXPECT_EQ(liveReadings.measurement, 57);
+
+    EXPECT_TRUE(runTickStep().readingsVoided);
+    EXPECT_EQ(liveReadings.measurement, -1);
+    EXPECT_EQ(liveReadings.maxPeak, -1);
+    EXPECT_EQ(liveReadings.minPeak, -1);
+    EXPECT_EQ(liveReadings.dpdtPeak, -1);
+    EXPECT_FALSE(unitTextKnown());
+    EXPECT_EQ(uiState.frameRedrawRequested, 1);
+
+    uiState.frameRedrawRequested = 0;
+    EXPECT_FALSE(runTickStep().readingsVoided);
+    EXPECT_EQ(uiState.frameRedrawRequested, 0);
+}
+
+TEST_F(TimerSteps, PanelCheckRepaintsOnlyOnNews)
+{
+    EXPECT_TRUE(runPanelCheck()) << "-1 differs from the initial 0";
+    EXPECT_EQ(uiState.lastPaintedMeasurement, -1);
+    EXPECT_FALSE(runPanelCheck());
+
+    dispatchCode(57);
+    EXPECT_TRUE(runPanelCheck());
+    EXPECT_FALSE(runPanelCheck());
+
+    dispatchCode(410);
+    EXPECT_TRUE(runPanelCheck());
+    EXPECT_EQ(liveReadings.peaksChanged, 0);
+    EXPECT_FALSE(runPanelCheck());
+
+    dispatchCode(STATUS_DVDT);
+    EXPECT_TRUE(runPanelCheck());
+    EXPECT_EQ(liveReadings.dvdtSeen, 1) << "left for the paint to show and clear";
+    EXPECT_EQ(uiState.frameRedrawRequested, 0);
+}
+
+TEST_F(TimerSteps, PanelCheckAsksForAFrameRedrawWhenTheMeasurementLosesADigit)
+{
+    dispatchCode(150);
+    runPanelCheck();
+    dispatchCode(100);
+    runPanelCheck();
+    EXPECT_EQ(uiState.frameRedrawRequested, 0) << "three digits to three";
+    dispatchCode(99);
+    EXPECT_TRUE(runPanelCheck());
+    EXPECT_EQ(uiState.frameRedrawRequested, 1);
+
+    uiState.frameRedrawRequested = 0;
+    dispatchCode(120);
+    runPanelCheck();
+    liveReadings.measurement = -1; // link lost: -1 counts as below 100
+    EXPECT_TRUE(runPanelCheck());
+    EXPECT_EQ(uiState.frameRedrawRequested, 1);
+}
+
+TEST_F(TimerSteps, PollAsksForTheUnitTextOnlyWhileTheLinkIsAliveAndTheTextMissing)
+{
+    EXPECT_TRUE(runPollStep()); // alive from start-up
+    EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{CMD_REQUEST_UPLOAD});
+
+    setUnitText("MW");
+    EXPECT_FALSE(runPollStep());
+    EXPECT_TRUE(sentCodes().empty());
+
+    setUnitText("");
+    liveReadings.linkAliveTicks = 0;
+    EXPECT_FALSE(runPollStep());
+    EXPECT_TRUE(sentCodes().empty());
+}
+
+} // namespace
