@@ -11,6 +11,8 @@ bash scripts/install-deps.sh
 bash scripts/build.sh release mingw
 
 workdir="$(mktemp -d /tmp/k614demo.XXXXXX)"
+# The GUI runs in a prefix of its own, apart from the console tests' sessions.
+export K614_WINEPREFIX="${K614_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/k614mon/gui-prefix}"
 shot="${K614_DEMO_SHOT:-$root/build/demo-screenshot.png}"
 seconds="${K614_DEMO_SECONDS:-8}"
 # A lively device: a slow sine between about 20 and 100 kW%, both limits set,

@@ -37,6 +37,7 @@ run_ctest() {
 run_ctest build/asan -j2
 run_ctest build/tsan -R Concurrency
 run_ctest build/mingw
+run_ctest build/release
 
 echo "=== benchmark (figures only)"
 build/release/tests/link_bench --benchmark_min_time=0.2 || failed=$((failed + 1))

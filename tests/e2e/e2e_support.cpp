@@ -1,0 +1,300 @@
+// End-to-end support: processes, xdotool, screen captures, the simulator's control and log.
+#include "e2e_support.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+namespace {
+
+std::string env(const char *name, const char *fallback = "")
+{
+    const char *v = std::getenv(name);
+    return v ? v : fallback;
+}
+
+std::string quoted(const std::string &s)
+{
+    std::string q = "'";
+    for (char c : s)
+        q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return q + "'";
+}
+
+} // namespace
+
+std::string shell(const std::string &command, int *rc)
+{
+    std::string out;
+    FILE *p = popen(command.c_str(), "r");
+    if (!p) {
+        if (rc)
+            *rc = -1;
+        return out;
+    }
+    char buf[4096];
+    std::size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    const int status = pclose(p);
+    if (rc)
+        *rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+void pause(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+std::string readFile(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::string simCommand(const std::string &line)
+{
+    const int port = std::atoi(env("K614_SIM_CONTROL_PORT", "0").c_str());
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<std::uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::string reply;
+    if (fd >= 0 && connect(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0) {
+        const std::string msg = line + "\n";
+        if (write(fd, msg.data(), msg.size()) == static_cast<ssize_t>(msg.size())) {
+            char c;
+            while (read(fd, &c, 1) == 1 && c != '\n')
+                reply += c;
+        }
+    }
+    if (fd >= 0)
+        close(fd);
+    return reply;
+}
+
+std::vector<LogEntry> simReceived()
+{
+    std::vector<LogEntry> entries;
+    std::istringstream in(readFile(env("K614_SIM_LOG")));
+    std::string line;
+    while (std::getline(in, line)) {
+        double t;
+        char kind[8];
+        unsigned code;
+        if (std::sscanf(line.c_str(), "%lf %7s %u", &t, kind, &code) == 3 && std::strcmp(kind, "RX") == 0)
+            entries.push_back({t, code});
+    }
+    return entries;
+}
+
+std::vector<unsigned> simReceivedSince(std::size_t from)
+{
+    std::vector<unsigned> codes;
+    const std::vector<LogEntry> all = simReceived();
+    for (std::size_t i = from; i < all.size(); ++i)
+        codes.push_back(all[i].code);
+    return codes;
+}
+
+int ClientImage::count(Rgb c, int x0, int y0, int x1, int y1) const
+{
+    int n = 0;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            n += at(x, y) == c;
+    return n;
+}
+
+void ClientImage::savePpm(const std::string &path) const
+{
+    std::ofstream out(path, std::ios::binary);
+    out << "P6\n" << width << " " << height << "\n255\n";
+    for (const Rgb &p : pixels)
+        out.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+}
+
+Program::Program(const std::string &settingsImage)
+{
+    char tmpl[] = "/tmp/k614e2e.XXXXXX";
+    workdir_ = mkdtemp(tmpl);
+    if (!settingsImage.empty()) {
+        std::ofstream out(workdir_ + "/K614Mon.cnf", std::ios::binary);
+        out << settingsImage;
+    }
+    const std::string exe = env("K614_EXE");
+    pid_ = fork();
+    if (pid_ == 0) {
+        if (chdir(workdir_.c_str()) != 0)
+            _exit(127);
+        setpgid(0, 0);
+        execlp("wine", "wine", exe.c_str(), static_cast<char *>(nullptr));
+        _exit(127);
+    }
+}
+
+Program::~Program()
+{
+    if (running()) {
+        kill(-pid_, SIGKILL);
+        kill(pid_, SIGKILL);
+        waitpid(pid_, nullptr, 0);
+    }
+    shell("rm -rf " + quoted(workdir_));
+}
+
+bool Program::running() const
+{
+    if (pid_ <= 0)
+        return false;
+    return waitpid(pid_, nullptr, WNOHANG) == 0;
+}
+
+bool Program::waitForExit(int timeoutMs)
+{
+    for (int waited = 0; waited < timeoutMs; waited += 50) {
+        int status;
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_ || r < 0) {
+            pid_ = -1;
+            return true;
+        }
+        pause(50);
+    }
+    return false;
+}
+
+std::string Program::findWindow(const std::string &title, int timeoutMs) const
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 100) {
+        std::string out = shell("xdotool search --onlyvisible --name " + quoted("^" + title + "$") + " 2>/dev/null");
+        std::istringstream in(out);
+        std::string id;
+        if (in >> id)
+            return id;
+        pause(100);
+    }
+    return {};
+}
+
+bool Program::waitForWindow(int timeoutMs)
+{
+    window_ = findWindow("K614 Configuration tool", timeoutMs);
+    if (window_.empty())
+        return false;
+    pause(700); // first paint
+    locateClient();
+    return true;
+}
+
+void Program::locateClient()
+{
+    // Unmanaged wine windows carry their frame, caption and menu inside the X
+    // window: find the client origin from the header frame's top-left corner
+    // (client 25, 15: black border, panel grey inside).
+    ClientImage whole;
+    std::string geometry = shell("xdotool getwindowgeometry --shell " + window_);
+    std::sscanf(geometry.c_str() + geometry.find("X="), "X=%d", &windowX_);
+    std::sscanf(geometry.c_str() + geometry.find("Y="), "Y=%d", &windowY_);
+    clientLeft_ = clientTop_ = 0;
+    whole = capture();
+    for (int y = 1; y + 1 < whole.height; ++y) {
+        for (int x = 1; x + 1 < whole.width; ++x) {
+            if (whole.at(x, y) == BLACK && whole.at(x + 1, y) == BLACK && whole.at(x, y + 1) == BLACK &&
+                whole.at(x + 1, y + 1) == PANEL_GREY && !(whole.at(x - 1, y) == BLACK) &&
+                !(whole.at(x, y - 1) == BLACK)) {
+                clientLeft_ = x - 25;
+                clientTop_ = y - 15;
+                return;
+            }
+        }
+    }
+}
+
+ClientImage Program::capture()
+{
+    ClientImage img;
+    const std::string ppm = shell("import -silent -window " + window_ + " -depth 8 ppm:- 2>/dev/null");
+    int w = 0, h = 0, maxv = 0, consumed = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &w, &h, &maxv, &consumed) != 3)
+        return img;
+    const std::size_t start = static_cast<std::size_t>(consumed) + 1;
+    if (ppm.size() < start + static_cast<std::size_t>(w) * h * 3)
+        return img;
+    img.width = w - clientLeft_;
+    img.height = h - clientTop_;
+    img.pixels.resize(static_cast<std::size_t>(img.width) * img.height);
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            const std::size_t i = start + (static_cast<std::size_t>(y + clientTop_) * w + (x + clientLeft_)) * 3;
+            img.pixels[static_cast<std::size_t>(y) * img.width + x] = {static_cast<std::uint8_t>(ppm[i]),
+                                                                       static_cast<std::uint8_t>(ppm[i + 1]),
+                                                                       static_cast<std::uint8_t>(ppm[i + 2])};
+        }
+    return img;
+}
+
+void Program::click(int clientX, int clientY)
+{
+    shell("xdotool mousemove --window " + window_ + " " + std::to_string(clientX + clientLeft_) + " " +
+          std::to_string(clientY + clientTop_) + " click 1");
+}
+
+void Program::keys(const std::string &xdotoolKeys)
+{
+    shell("xdotool windowfocus --sync " + window_ + " 2>/dev/null; xdotool key --delay 60 " + xdotoolKeys);
+}
+
+void Program::keyDown(const std::string &key)
+{
+    shell("xdotool windowfocus --sync " + window_ + " 2>/dev/null; xdotool keydown " + key);
+}
+
+void Program::keyUp(const std::string &key)
+{
+    shell("xdotool keyup " + key);
+}
+
+void Program::menu(const std::string &menuKey, const std::string &itemKey)
+{
+    keys("alt+" + menuKey);
+    pause(300);
+    shell("xdotool key " + itemKey);
+}
+
+bool Program::closeWindow(int timeoutMs)
+{
+    keys("alt+F4");
+    return waitForExit(timeoutMs);
+}
+
+bool Program::dismissBox(const std::string &title, int timeoutMs)
+{
+    const std::string box = findWindow(title, timeoutMs);
+    if (box.empty())
+        return false;
+    shell("xdotool windowfocus --sync " + box + " 2>/dev/null; xdotool key Return");
+    pause(300);
+    return true;
+}
+
+std::string Program::settingsFile() const
+{
+    return readFile(workdir_ + "/K614Mon.cnf");
+}

@@ -1,0 +1,88 @@
+// End-to-end support: the real K614Mon.exe under wine and Xvfb, the simulator's control and log,
+// xdotool input and screen captures.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// Runs a shell command; returns its standard output. *rc gets the exit status.
+std::string shell(const std::string &command, int *rc = nullptr);
+
+// Sleeps for the given number of milliseconds.
+void pause(int ms);
+
+// The simulator's control socket (K614_SIM_CONTROL_PORT).
+std::string simCommand(const std::string &line);
+
+struct LogEntry {
+    double seconds;
+    unsigned code;
+};
+// Codes the simulator received so far (K614_SIM_LOG), in order.
+std::vector<LogEntry> simReceived();
+// Codes received after a given index of simReceived().
+std::vector<unsigned> simReceivedSince(std::size_t from);
+
+struct Rgb {
+    std::uint8_t r, g, b;
+    bool operator==(const Rgb &o) const { return r == o.r && g == o.g && b == o.b; }
+};
+
+// A capture of the program window's client area, in client coordinates.
+struct ClientImage {
+    int width = 0;
+    int height = 0;
+    std::vector<Rgb> pixels;
+    Rgb at(int x, int y) const { return pixels[static_cast<std::size_t>(y) * width + x]; }
+    // Number of pixels of colour c in the rectangle [x0, x1) x [y0, y1).
+    int count(Rgb c, int x0, int y0, int x1, int y1) const;
+    void savePpm(const std::string &path) const;
+};
+
+inline constexpr Rgb PANEL_GREY{210, 210, 210};
+inline constexpr Rgb BLACK{0, 0, 0};
+inline constexpr Rgb RED{255, 0, 0};
+inline constexpr Rgb BLUE{0, 0, 255};
+
+// One run of K614Mon.exe in a fresh working directory.
+class Program {
+public:
+    // Creates the working directory (optionally with a settings file) and starts the program.
+    explicit Program(const std::string &settingsImage = std::string());
+    ~Program();
+    Program(const Program &) = delete;
+    Program &operator=(const Program &) = delete;
+
+    const std::string &workdir() const { return workdir_; }
+    // Waits for the main window; false on time-out.
+    bool waitForWindow(int timeoutMs = 15000);
+    // Window id of the first visible window whose title matches exactly.
+    std::string findWindow(const std::string &title, int timeoutMs = 5000) const;
+    ClientImage capture();
+    void click(int clientX, int clientY);
+    void keys(const std::string &xdotoolKeys);
+    void keyDown(const std::string &key);
+    void keyUp(const std::string &key);
+    // Opens a menu with its Alt key and picks an item by its mnemonic.
+    void menu(const std::string &menuKey, const std::string &itemKey);
+    // Closes with the close box path (WM_CLOSE) and waits for the process to end.
+    bool closeWindow(int timeoutMs = 10000);
+    bool waitForExit(int timeoutMs);
+    bool running() const;
+    // Dismisses a message box whose title matches, pressing Return; returns its text found by capture.
+    bool dismissBox(const std::string &title, int timeoutMs = 5000);
+    std::string settingsFile() const;
+
+private:
+    void locateClient();
+    std::string workdir_;
+    int pid_ = -1;
+    std::string window_;
+    int clientLeft_ = 0;
+    int clientTop_ = 0;
+    int windowX_ = 0;
+    int windowY_ = 0;
+};
+
+std::string readFile(const std::string &path);

@@ -1,0 +1,296 @@
+// End to end: K614Mon.exe under wine and Xvfb against the device simulator on a COM port,
+// driven with xdotool; checks what the device received, what the program wrote and what it drew.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+
+#include "e2e_support.h"
+
+namespace {
+
+constexpr unsigned REQUEST_UPLOAD = 65050;
+
+std::string settingsImage(int port, int rollMode, int stopAtAlarm)
+{
+    std::string s(280, '\0');
+    s[0] = static_cast<char>(port);
+    s[260] = static_cast<char>(rollMode);
+    s[262] = static_cast<char>(stopAtAlarm);
+    return s;
+}
+
+int countCode(const std::vector<unsigned> &codes, unsigned code)
+{
+    return static_cast<int>(std::count(codes.begin(), codes.end(), code));
+}
+
+// Pixels of a client rectangle, for comparing two captures.
+std::vector<Rgb> region(const ClientImage &img, int x0, int y0, int x1, int y1)
+{
+    std::vector<Rgb> r;
+    for (int y = y0; y < y1; ++y)
+        for (int x = x0; x < x1; ++x)
+            r.push_back(img.at(x, y));
+    return r;
+}
+
+// The measurement cell, right-aligned at x 250 with its bottom at y 153.
+std::vector<Rgb> measurementCell(const ClientImage &img)
+{
+    return region(img, 150, 110, 251, 153);
+}
+
+std::vector<Rgb> trendArea(const ClientImage &img)
+{
+    return region(img, 365, 95, 867, 296);
+}
+
+class Monitor : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        simCommand("resume");
+        simCommand("upload-withhold off");
+        simCommand("upload-delay 0");
+        simCommand("wave sine");
+        mapComPorts({1});
+    }
+
+    // Points the prefix's COM links at the simulator for the given ports only.
+    static void mapComPorts(std::initializer_list<int> ports)
+    {
+        const std::string dos = std::string(std::getenv("WINEPREFIX")) + "/dosdevices";
+        for (int p = 1; p <= 8; ++p)
+            shell("rm -f " + dos + "/com" + std::to_string(p));
+        for (int p : ports)
+            shell("ln -sf " + std::string(std::getenv("K614_SIM_LINK")) + " " + dos + "/com" + std::to_string(p));
+    }
+};
+
+TEST_F(Monitor, FirstStartCreatesTheSettingsFileAndTalksOnCom1)
+{
+    const std::size_t before = simReceived().size();
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    pause(2500);
+    EXPECT_EQ(program.settingsFile(), settingsImage(1, 1, 0));
+    // The unit text is missing at start: the program asks for the parameters.
+    EXPECT_GE(countCode(simReceivedSince(before), REQUEST_UPLOAD), 1);
+    ClientImage img = program.capture();
+    EXPECT_GT(img.count(BLUE, 365, 0, 867, 296), 20) << "no trace drawn";
+    // Limit pixels enter with each new column once the unit text is known.
+    EXPECT_GT(img.count(RED, 365, 95, 868, 296), 20) << "no limit line drawn";
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, MissingPortIsReportedOnceAndTheProgramRunsOn)
+{
+    Program program(settingsImage(7, 1, 0));
+    ASSERT_TRUE(program.dismissBox("Communication", 15000));
+    EXPECT_TRUE(program.findWindow("Communication", 500).empty());
+    ASSERT_TRUE(program.waitForWindow());
+    EXPECT_TRUE(program.running());
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, UnitTextIsPolledUntilItArrives)
+{
+    simCommand("upload-withhold on");
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    const std::size_t start = simReceived().size();
+    pause(3500);
+    const int polls = countCode(simReceivedSince(start), REQUEST_UPLOAD);
+    EXPECT_GE(polls, 2);
+    EXPECT_LE(polls, 5);
+    simCommand("upload-withhold off");
+    pause(2500); // the next poll is answered, unit text arrives
+    const std::size_t answered = simReceived().size();
+    pause(2500);
+    EXPECT_EQ(countCode(simReceivedSince(answered), REQUEST_UPLOAD), 0);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, SilentDeviceVoidsTheReadingsAndComesBack)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    simCommand("set-measurement 57");
+    pause(1500);
+    const std::vector<Rgb> live = measurementCell(program.capture());
+    simCommand("silent");
+    pause(900);
+    const ClientImage dead = program.capture();
+    EXPECT_NE(measurementCell(dead), live);
+    const std::size_t silentFrom = simReceived().size();
+    pause(2500);
+    EXPECT_EQ(countCode(simReceivedSince(silentFrom), REQUEST_UPLOAD), 0) << "polling a dead link";
+    simCommand("resume");
+    pause(2500);
+    EXPECT_EQ(measurementCell(program.capture()), live);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, ResetButtonsAndSpaceSendTheirCommands)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    pause(1500);
+    const std::size_t start = simReceived().size();
+    program.click(290, 88);
+    pause(300);
+    program.click(290, 178);
+    pause(300);
+    program.click(290, 258);
+    pause(300);
+    program.keyDown("space");
+    pause(1500); // auto-repeat must not send a stream
+    program.keyUp("space");
+    pause(500);
+    const std::vector<unsigned> got = simReceivedSince(start);
+    EXPECT_EQ(countCode(got, 65053), 1);
+    EXPECT_EQ(countCode(got, 65054), 1);
+    EXPECT_EQ(countCode(got, 65055), 1);
+    EXPECT_EQ(countCode(got, 65051), 1);
+    const auto at = [&](unsigned c) { return std::find(got.begin(), got.end(), c) - got.begin(); };
+    EXPECT_LT(at(65053), at(65054));
+    EXPECT_LT(at(65054), at(65055));
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, PauseFreezesAndUnfreezesTheTrend)
+{
+    simCommand("wave sine");
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    pause(1500);
+    program.keys("Pause");
+    pause(500);
+    const std::vector<Rgb> frozen = trendArea(program.capture());
+    pause(1000);
+    EXPECT_EQ(trendArea(program.capture()), frozen);
+    program.keys("Pause");
+    pause(1000);
+    EXPECT_NE(trendArea(program.capture()), frozen);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, RollModesAreStoredAtOnceAndRelabelTheAxis)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    pause(800);
+    const std::vector<Rgb> labels30 = region(program.capture(), 340, 300, 720, 325);
+    program.menu("r", "1");
+    pause(800);
+    EXPECT_EQ(program.settingsFile()[260], 0);
+    const std::vector<Rgb> labels10 = region(program.capture(), 340, 300, 720, 325);
+    EXPECT_NE(labels10, labels30);
+    program.menu("r", "6");
+    pause(800);
+    EXPECT_EQ(program.settingsFile()[260], 2);
+    program.menu("r", "3");
+    pause(800);
+    EXPECT_EQ(program.settingsFile()[260], 1);
+    EXPECT_EQ(region(program.capture(), 340, 300, 720, 325), labels30);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, StopAtAlarmFreezesTheTrendAfterAnAlarm)
+{
+    Program program(settingsImage(1, 0, 0));
+    ASSERT_TRUE(program.waitForWindow());
+    program.menu("r", "a");
+    pause(500);
+    EXPECT_EQ(program.settingsFile()[262], 1);
+    simCommand("wave sine");
+    simCommand("alarm 1");
+    pause(1500); // 40 ticks at 10 s per screen
+    const std::vector<Rgb> frozen = trendArea(program.capture());
+    pause(1000);
+    EXPECT_EQ(trendArea(program.capture()), frozen);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, FailedPortChangeIsMarkedAndStoredAtClose)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    program.menu("c", "4");
+    ASSERT_TRUE(program.dismissBox("Communication"));
+    EXPECT_EQ(program.settingsFile()[0], 1) << "a failed change is not written at once";
+    EXPECT_TRUE(program.closeWindow());
+    EXPECT_EQ(program.settingsFile()[0], 14);
+}
+
+TEST_F(Monitor, PortChangeToTheDeviceIsStored)
+{
+    mapComPorts({1, 4});
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    const std::size_t start = simReceived().size();
+    program.menu("c", "4");
+    pause(2000);
+    EXPECT_TRUE(program.findWindow("Communication", 200).empty());
+    EXPECT_EQ(program.settingsFile()[0], 4);
+    EXPECT_GE(countCode(simReceivedSince(start), REQUEST_UPLOAD), 1);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, AutoConnectFindsTheDeviceOnCom3)
+{
+    mapComPorts({3});
+    Program program;
+    ASSERT_TRUE(program.dismissBox("Communication", 15000)); // COM1 is gone
+    ASSERT_TRUE(program.waitForWindow());
+    program.menu("c", "a");
+    pause(6000);
+    EXPECT_TRUE(program.findWindow("Communication", 200).empty());
+    EXPECT_EQ(program.settingsFile()[0], 3);
+    EXPECT_TRUE(program.closeWindow());
+    EXPECT_EQ(program.settingsFile()[0], 3);
+}
+
+TEST_F(Monitor, AutoConnectWithoutADeviceSaysSo)
+{
+    simCommand("silent");
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    program.menu("c", "a");
+    ASSERT_TRUE(program.dismissBox("Communication", 25000));
+    EXPECT_EQ(program.settingsFile()[0], 1);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, ExitDoesNotWriteTheSettingsButTheCloseBoxDoes)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    std::string changed = settingsImage(1, 1, 0);
+    changed[100] = 0x42;
+    {
+        std::FILE *f = std::fopen((program.workdir() + "/K614Mon.cnf").c_str(), "wb");
+        std::fwrite(changed.data(), 1, changed.size(), f);
+        std::fclose(f);
+    }
+    program.menu("f", "e");
+    ASSERT_TRUE(program.waitForExit(10000));
+    EXPECT_EQ(program.settingsFile(), changed);
+}
+
+TEST_F(Monitor, AboutBoxShowsNameAndVersion)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    program.keys("alt+a");
+    const std::string about = program.findWindow("About");
+    ASSERT_FALSE(about.empty());
+    shell("xdotool windowfocus --sync " + about + " 2>/dev/null; xdotool key Return");
+    pause(500);
+    EXPECT_TRUE(program.findWindow("About", 300).empty());
+    EXPECT_TRUE(program.closeWindow());
+}
+
+} // namespace
