@@ -28,10 +28,17 @@ else
         cd '$workdir'
         wine '$root/build/mingw/app/K614Mon.exe' &
         prog=\$!
-        xdotool search --sync --name 'K614 Configuration tool' >/dev/null
+        for _ in \$(seq 300); do
+            xdotool search --onlyvisible --name '^K614 Configuration tool\$' >/dev/null && break
+            sleep 0.1
+        done
         sleep '$seconds'
         import -window root '$shot'
-        xdotool search --name 'K614 Configuration tool' windowclose 2>/dev/null || kill \$prog
+        # Close it as a user would (the settings file is written then).
+        win=\$(xdotool search --onlyvisible --name '^K614 Configuration tool\$' | head -1)
+        xdotool windowfocus --sync \$win key alt+F4 2>/dev/null
+        for _ in \$(seq 50); do kill -0 \$prog 2>/dev/null || break; sleep 0.1; done
+        kill \$prog 2>/dev/null
         wait \$prog 2>/dev/null || true"
     echo "screenshot: $shot"
 fi
