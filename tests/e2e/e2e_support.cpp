@@ -298,3 +298,71 @@ std::string Program::settingsFile() const
 {
     return readFile(workdir_ + "/K614Mon.cnf");
 }
+
+std::vector<int> Program::checkedMenuRows(const std::string &menuKey)
+{
+    std::vector<int> rows;
+    const std::string before = shell("xdotool search --onlyvisible --name '^$' 2>/dev/null");
+    keys("alt+" + menuKey);
+    pause(600);
+    std::string popup;
+    std::istringstream ids(shell("xdotool search --onlyvisible --name '^$' 2>/dev/null"));
+    for (std::string id; ids >> id;) {
+        if (before.find(id) != std::string::npos)
+            continue;
+        popup = id;
+    }
+    if (popup.empty())
+        return rows;
+    const std::string saved = window_;
+    const int savedLeft = clientLeft_, savedTop = clientTop_;
+    window_ = popup;
+    clientLeft_ = clientTop_ = 0;
+    const ClientImage menu = capture();
+    window_ = saved;
+    clientLeft_ = savedLeft;
+    clientTop_ = savedTop;
+    shell("xdotool key Escape Escape");
+    pause(300);
+    if (menu.width < 30)
+        return rows;
+
+    // The highlight bar (the system's blue highlight colour): the first run of
+    // rows whose right-hand margin is blue.
+    const auto highlighted = [&](int y) {
+        const Rgb p = menu.at(menu.width - 6, y);
+        return p.b > p.r + 60 && p.b > p.g + 20;
+    };
+    int top = -1, height = 0;
+    for (int y = 0; y < menu.height; ++y) {
+        if (highlighted(y) && top < 0)
+            top = y;
+        if (!highlighted(y) && top >= 0) {
+            height = y - top;
+            break;
+        }
+    }
+    if (top < 0 || height < 8)
+        return rows;
+    // Check marks: glyph pixels in the left margin, black on a plain row and
+    // white on the highlighted one (separators are grey).
+    for (int y = top; y < menu.height; ++y) {
+        // On the highlighted row only white inside the bar counts (the margin
+        // left of the bar is the menu's own white).
+        bool inBar = false;
+        for (int x = 2; x < 16; ++x) {
+            const Rgb p = menu.at(x, y);
+            const bool blue = p.b > p.r + 60 && p.b > p.g + 20;
+            inBar = inBar || blue;
+            const bool glyph = highlighted(y) ? (inBar && p.r > 230 && p.g > 230 && p.b > 230)
+                                              : (p.r + p.g + p.b < 200);
+            if (glyph) {
+                const int row = (y - top) / height;
+                if (rows.empty() || rows.back() != row)
+                    rows.push_back(row);
+                break;
+            }
+        }
+    }
+    return rows;
+}

@@ -73,6 +73,11 @@ public:
     // Dismisses a message box whose title matches, pressing Return; returns its text found by capture.
     bool dismissBox(const std::string &title, int timeoutMs = 5000);
     std::string settingsFile() const;
+    // Opens a menu with its Alt key and returns the 0-based row (separators
+    // count as no row) of the item carrying a check mark, -1 for none, then
+    // closes the menu again. Rows are measured from the highlight bar that
+    // marks the first item of a menu opened from the keyboard.
+    std::vector<int> checkedMenuRows(const std::string &menuKey);
 
 private:
     void locateClient();
