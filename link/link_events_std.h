@@ -1,4 +1,4 @@
-// Inspection of the standard-library link events, for native tests.
+// Queries on the standard-library link events, for native tests.
 #pragma once
 
 bool uploadConfirmSignalled();

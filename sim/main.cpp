@@ -37,7 +37,7 @@ Options:
   --params FILE.614      load the 88-byte parameter set (created from the
                          defaults when missing); saved after every change
   --unit TEXT            unit text (default: the set's own, else "MW")
-  --wave SPEC            steady | sine | ramp | steps | profile:FILE (default sine)
+  --wave SHAPE            steady | sine | ramp | steps | profile:FILE (default sine)
   --level N              centre level in kW% (default 50)
   --amplitude N          amplitude in kW% (default 20)
   --period S             period in seconds (default 5)
@@ -83,7 +83,7 @@ Control commands (one per line; answer "ok", "ok <data>" or "error <reason>"):
   upload-withhold on|off ignore upload requests
   ignore CODEBASE|none   do not apply codes of the field with that base
   set-measurement N      steady measurement N (0..199)
-  wave SPEC [level=N] [amplitude=N] [period=S]
+  wave SHAPE [level=N] [amplitude=N] [period=S]
   alarm 1|2              send the limit's alarm code now
   dvdt                   send 65052 now
   send CODE              send any code 0..65535
@@ -152,7 +152,7 @@ int main(int argc, char **argv)
         } else if (a == "--unit") {
             o.unitText = v;
         } else if (a == "--wave") {
-            o.waveSpec = v;
+            o.waveShape = v;
         } else if (a == "--level" || a == "--amplitude" || a == "--period") {
             if (!toNumber(v, num))
                 return usageError(a + " needs a number, not '" + v + "'");

@@ -112,7 +112,7 @@ bool Simulator::start()
         model_.setUnitText(opt_.unitText);
     else if (model_.unitText().empty())
         model_.setUnitText("MW");
-    if (!wave_.configure(opt_.waveSpec, opt_.wave, err)) {
+    if (!wave_.configure(opt_.waveShape, opt_.wave, err)) {
         std::fprintf(stderr, "k614sim: %s\n", err.c_str());
         return false;
     }
@@ -225,7 +225,7 @@ std::string Simulator::statusLine() const
       << " sending=" << (sending_ ? 1 : 0) << " alarm1=" << model_.alarmActive(1)
       << " alarm2=" << model_.alarmActive(2) << " sent=" << pacer_.measurementsSent()
       << " dropped=" << pacer_.framesDropped() << " pty=" << (port_.isOpen() ? port_.slavePath() : "-")
-      << " wave=" << wave_.spec();
+      << " wave=" << wave_.shape();
     return s.str();
 }
 
@@ -358,10 +358,10 @@ std::string Simulator::command(const std::string &line)
         return "ok";
     }
     if (cmd == "wave") {
-        // wave SPEC [level=N] [amplitude=N] [period=S]
+        // wave SHAPE [level=N] [amplitude=N] [period=S]
         std::istringstream w(arg);
-        std::string spec, kv;
-        w >> spec;
+        std::string shape, kv;
+        w >> shape;
         WaveSettings ws = opt_.wave;
         while (w >> kv) {
             const auto eq = kv.find('=');
@@ -380,7 +380,7 @@ std::string Simulator::command(const std::string &line)
                 return "error unknown wave setting '" + key + "'";
         }
         std::string err;
-        if (!wave_.configure(spec, ws, err))
+        if (!wave_.configure(shape, ws, err))
             return "error " + err;
         waveTick_ = 0;
         return "ok";

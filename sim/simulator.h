@@ -10,7 +10,7 @@ struct SimOptions {
     std::string logPath;
     std::string paramsPath;
     std::string unitText;     // empty: the stored set's text, else "MW"
-    std::string waveSpec = "sine";
+    std::string waveShape = "sine";
     WaveSettings wave;
     bool paced = true;
     bool rateReport = false;  // print the measured rate every 10 s as well as at exit

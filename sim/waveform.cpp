@@ -70,7 +70,7 @@ bool loadProfile(const std::string &path, std::vector<double> &ticks, std::strin
     return true;
 }
 
-bool Waveform::configure(const std::string &spec, const WaveSettings &settings, std::string &error)
+bool Waveform::configure(const std::string &shape, const WaveSettings &settings, std::string &error)
 {
     if (settings.period <= 0) {
         error = "period must be positive";
@@ -78,26 +78,26 @@ bool Waveform::configure(const std::string &spec, const WaveSettings &settings, 
     }
     Kind kind;
     std::vector<double> profile;
-    if (spec == "steady") {
+    if (shape == "steady") {
         kind = Kind::Steady;
-    } else if (spec == "sine") {
+    } else if (shape == "sine") {
         kind = Kind::Sine;
-    } else if (spec == "ramp") {
+    } else if (shape == "ramp") {
         kind = Kind::Ramp;
-    } else if (spec == "steps") {
+    } else if (shape == "steps") {
         kind = Kind::Steps;
-    } else if (spec.rfind("profile:", 0) == 0) {
+    } else if (shape.rfind("profile:", 0) == 0) {
         kind = Kind::Profile;
-        if (!loadProfile(spec.substr(8), profile, error))
+        if (!loadProfile(shape.substr(8), profile, error))
             return false;
     } else {
-        error = "unknown waveform '" + spec + "' (steady, sine, ramp, steps, profile:FILE)";
+        error = "unknown waveform '" + shape + "' (steady, sine, ramp, steps, profile:FILE)";
         return false;
     }
     kind_ = kind;
     settings_ = settings;
     profile_ = std::move(profile);
-    spec_ = spec;
+    shape_ = shape;
     return true;
 }
 
@@ -105,7 +105,7 @@ void Waveform::setSteady(double level)
 {
     kind_ = Kind::Steady;
     settings_.level = level;
-    spec_ = "steady";
+    shape_ = "steady";
 }
 
 double Waveform::valueAt(unsigned long long tick) const

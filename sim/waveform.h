@@ -12,22 +12,22 @@ struct WaveSettings {
 
 class Waveform {
 public:
-    // spec: steady | sine | ramp | steps | profile:FILE. On failure returns
+    // shape: steady | sine | ramp | steps | profile:FILE. On failure returns
     // false with a reason in error and leaves the waveform unchanged.
-    bool configure(const std::string &spec, const WaveSettings &settings, std::string &error);
+    bool configure(const std::string &shape, const WaveSettings &settings, std::string &error);
     void setSteady(double level);
 
     // Input value at 20 ms tick n since the waveform was configured.
     double valueAt(unsigned long long tick) const;
 
-    const std::string &spec() const { return spec_; }
+    const std::string &shape() const { return shape_; }
 
 private:
     enum class Kind { Steady, Sine, Ramp, Steps, Profile };
     Kind kind_ = Kind::Steady;
     WaveSettings settings_;
     std::vector<double> profile_; // one value per tick, played in a loop
-    std::string spec_ = "steady";
+    std::string shape_ = "steady";
 };
 
 // Reads a profile: one value per line, one line per 20 ms tick; or lines of

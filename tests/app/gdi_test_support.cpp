@@ -66,41 +66,41 @@ int countOtherThan(const TestBitmap &b, const RECT &area, COLORREF colour)
     return (area.right - area.left) * (area.bottom - area.top) - countColour(b, area, colour);
 }
 
-RECT textCell(const TextSpec &spec)
+RECT textCell(const DrawnText &drawn)
 {
     HDC dc = CreateCompatibleDC(nullptr);
-    HGDIOBJ old = SelectObject(dc, spec.font);
+    HGDIOBJ old = SelectObject(dc, drawn.font);
     SIZE size = {};
-    GetTextExtentPoint32A(dc, spec.text, lstrlenA(spec.text), &size);
+    GetTextExtentPoint32A(dc, drawn.text, lstrlenA(drawn.text), &size);
     SelectObject(dc, old);
     DeleteDC(dc);
     RECT r;
     // TA_CENTER shares its bit with TA_RIGHT, TA_BASELINE with TA_BOTTOM.
-    if ((spec.align & TA_CENTER) == TA_CENTER)
-        r.left = spec.x - size.cx / 2;
-    else if ((spec.align & TA_CENTER) == TA_RIGHT)
-        r.left = spec.x - size.cx;
+    if ((drawn.align & TA_CENTER) == TA_CENTER)
+        r.left = drawn.x - size.cx / 2;
+    else if ((drawn.align & TA_CENTER) == TA_RIGHT)
+        r.left = drawn.x - size.cx;
     else
-        r.left = spec.x;
+        r.left = drawn.x;
     r.right = r.left + size.cx;
-    r.top = (spec.align & TA_BASELINE) == TA_BOTTOM ? spec.y - size.cy : spec.y;
+    r.top = (drawn.align & TA_BASELINE) == TA_BOTTOM ? drawn.y - size.cy : drawn.y;
     r.bottom = r.top + size.cy;
     return r;
 }
 
-bool showsText(const TestBitmap &b, const TextSpec &spec, const RECT *area)
+bool showsText(const TestBitmap &b, const DrawnText &drawn, const RECT *area)
 {
-    RECT r = area ? *area : textCell(spec);
+    RECT r = area ? *area : textCell(drawn);
     if (!area) {
         // Centring may round either way: leave the edge columns out.
         r.left += 1;
         r.right -= 1;
     }
     TestBitmap reference = createTestBitmap(PANEL_COLOUR);
-    HGDIOBJ oldFont = SelectObject(reference.dc, spec.font);
-    SetTextAlign(reference.dc, spec.align);
+    HGDIOBJ oldFont = SelectObject(reference.dc, drawn.font);
+    SetTextAlign(reference.dc, drawn.align);
     SetBkColor(reference.dc, PANEL_COLOUR);
-    TextOutA(reference.dc, spec.x, spec.y, spec.text, lstrlenA(spec.text));
+    TextOutA(reference.dc, drawn.x, drawn.y, drawn.text, lstrlenA(drawn.text));
     SelectObject(reference.dc, oldFont);
     bool same = countOtherThan(reference, r, PANEL_COLOUR) > 0;
     for (int y = r.top; y < r.bottom && same; ++y)

@@ -31,7 +31,7 @@ int countColour(const TestBitmap &b, const RECT &area, COLORREF colour);
 int countOtherThan(const TestBitmap &b, const RECT &area, COLORREF colour);
 
 // One text as the program draws it: opaque on the panel colour.
-struct TextSpec {
+struct DrawnText {
     HFONT font;
     UINT align;
     int x, y;
@@ -39,10 +39,10 @@ struct TextSpec {
 };
 
 // The text's cell for its alignment.
-RECT textCell(const TextSpec &spec);
+RECT textCell(const DrawnText &drawn);
 // True when area (default: the text's cell) looks exactly as the text drawn
 // alone on the panel colour, and the text has ink in it.
-bool showsText(const TestBitmap &b, const TextSpec &spec, const RECT *area = nullptr);
+bool showsText(const TestBitmap &b, const DrawnText &drawn, const RECT *area = nullptr);
 
 // The drawing state each operation must leave as it found it.
 struct DcState {

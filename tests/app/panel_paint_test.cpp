@@ -41,7 +41,7 @@ protected:
         paintMainWindow(bmp.dc, WHOLE_CLIENT);
     }
 
-    static TextSpec right(HFONT font, PanelPoint at, const char *text)
+    static DrawnText right(HFONT font, PanelPoint at, const char *text)
     {
         return {font, TA_RIGHT | TA_BOTTOM, at.x, at.y, text};
     }
@@ -101,7 +101,7 @@ TEST_F(PanelPaint, AFrameRedrawLeavesNoStaleDigitWhenTheValueShrinks)
     liveReadings.measurement = 150;
     paintAll();
     const RECT oldCell = textCell(right(gdiResources.measurementFont, MEASUREMENT_AT, "150"));
-    const TextSpec now = right(gdiResources.measurementFont, MEASUREMENT_AT, "99");
+    const DrawnText now = right(gdiResources.measurementFont, MEASUREMENT_AT, "99");
 
     liveReadings.measurement = 99;
     paintMainWindow(bmp.dc, WHOLE_CLIENT);
@@ -117,7 +117,7 @@ TEST_F(PanelPaint, DvdtIsShownOnceByAPaintThatReachesItsCell)
 {
     liveReadings.dvdtSeen = 1;
     paintAll();
-    const TextSpec dvdt = right(gdiResources.labelFont, DVDT_INDICATOR_AT, "dV/dt");
+    const DrawnText dvdt = right(gdiResources.labelFont, DVDT_INDICATOR_AT, "dV/dt");
     const RECT cell = textCell(dvdt);
     EXPECT_TRUE(showsText(bmp, dvdt));
     EXPECT_EQ(liveReadings.dvdtSeen, 0);

@@ -49,7 +49,7 @@ protected:
         appendSample();
     }
 
-    TextSpec axisText(UINT align, int x, int y, const char *text) const
+    DrawnText axisText(UINT align, int x, int y, const char *text) const
     {
         return {gdiResources.axisFont, align, x, y, text};
     }
@@ -107,7 +107,7 @@ TEST_F(TrendPlot, ScaleLabelsAndTheTimeLabelsOfEachRollMode)
                 << "mode " << mode << " tick " << x[row];
             // The comparison tells the modes apart.
             const char *other = expected[(mode + 1) % 3][row];
-            const TextSpec wrong = axisText(TA_TOP | TA_CENTER, x[row], 303, other);
+            const DrawnText wrong = axisText(TA_TOP | TA_CENTER, x[row], 303, other);
             const RECT wide = {x[row] - 25, 303, x[row] + 25, 318};
             EXPECT_FALSE(showsText(bmp, wrong, &wide)) << "mode " << mode << " shows " << other;
         }

@@ -12,6 +12,7 @@
 #include "link/frame_codec.h"
 #include "link/receive.h"
 #include "link/transmit.h"
+#include "sim/frames.h"
 
 namespace {
 
@@ -30,15 +31,9 @@ std::vector<std::uint8_t> deviceStream()
                                 : (i % 25 == 0) ? static_cast<DeviceCode>(65232 + i % 60)
                                 : (i % 10 == 0) ? static_cast<DeviceCode>(400 + i % 150)
                                                 : static_cast<DeviceCode>(i % 200);
-        if (code < 256) {
-            const std::uint8_t b0 = static_cast<std::uint8_t>((code & 0xF0) | 0x01);
-            const std::uint8_t b1 = static_cast<std::uint8_t>(((code & 0x0F) << 4) | 0x01);
-            bytes.insert(bytes.end(), {b0, b1, static_cast<std::uint8_t>(b0 + b1), 0x0D});
-        } else {
-            std::uint8_t f[FRAME_SIZE];
-            encodeFrame(code, f);
-            bytes.insert(bytes.end(), f, f + FRAME_SIZE);
-        }
+        std::uint8_t f[DEVICE_FRAME_MAX];
+        const std::size_t n = encodeDeviceFrame(code, f);
+        bytes.insert(bytes.end(), f, f + n);
     }
     return bytes;
 }

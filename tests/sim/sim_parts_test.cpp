@@ -103,7 +103,7 @@ TEST(Waveforms, ShapesAndProfiles)
     EXPECT_NEAR(w.valueAt(12) + 0.0, 100 + 20 * std::sin(2 * M_PI * 0.24), 1e-9);
     EXPECT_FALSE(w.configure("square", s, err));
     EXPECT_NE(err.find("unknown waveform"), std::string::npos);
-    EXPECT_EQ(w.spec(), "sine"); // unchanged by the failure
+    EXPECT_EQ(w.shape(), "sine"); // unchanged by the failure
 
     const std::string dir = tempDir();
     writeFile(dir + "/plain.txt", "# per tick\n10\n20\n\n30 # three\n");
