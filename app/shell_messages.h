@@ -13,6 +13,12 @@ inline constexpr char MSG_DEVICE_NOT_FOUND[] = "K614 not found on any COM-port";
 inline constexpr char MSG_CONFIRM_TIMEOUT[] =
     "Timeout on confirmation of transferred parameters.\nErrors in transferred parameters may have occured!";
 inline constexpr char MSG_NOT_TRANSFERRED[] = "Parameters not transferred correctly!";
+inline constexpr char MSG_NOT_CONNECTED_CONTINUE[] =
+    "K614 not connected. Parameters can not be send.\nContinue anyway?";
+inline constexpr char MSG_SHEET_FAILED[] = "Unable to create Property sheets";
+inline constexpr char MSG_NOT_SAVED[] = "Parameters could not be saved";
+inline constexpr char MSG_NOT_LOADED[] = "Parameters could not be loaded";
+inline constexpr char MSG_NOT_PARAMETER_FILE[] = "Not a K614-file,\nreading of parameters aborted!";
 
 // Room for the longest text above, the separator and a decimal long.
 inline constexpr std::size_t CODE_MESSAGE_SIZE = 160;

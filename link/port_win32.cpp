@@ -321,6 +321,8 @@ static bool port_release()
         threads[count++] = connection.writerThread;
     if (count > 0)
         WaitForMultipleObjects(count, threads, TRUE, INFINITE);
+    // The writer has ended: from here on what is sent is lost, not kept for the next port.
+    detachTransmitWriter();
 
     bool ok = port_closeHandle(&connection.stopReaderEvent);
     ok = port_closeHandle(&connection.stopWriterEvent) && ok;
@@ -364,6 +366,8 @@ int openPort(int port, unsigned long baudRate)
         port_closeHandle(&connection.port);
         return 0;
     }
+    // A fresh start for this line: nothing left from an earlier one goes out on it.
+    attachTransmitWriter();
     if (!port_startWorkers()) {
         port_release();
         return 0;

@@ -75,6 +75,8 @@ int txRingFree()
 
 bool txRingPut(const std::uint8_t *bytes, int count)
 {
+    if (!txRing.writerAttached)
+        return true; // no connection: the bytes are lost on the dead line
     bool fits = count <= txRingFree();
     if (fits && count > 0) {
         int w = txRing.write.load(std::memory_order_relaxed);
@@ -104,10 +106,34 @@ int txRingTake(std::uint8_t buffer[TX_RING_SIZE])
     return count;
 }
 
+static void emptyTxRing()
+{
+    txRing.write.store(0, std::memory_order_relaxed);
+    txRing.read.store(0, std::memory_order_relaxed);
+}
+
+void discardQueuedCodes()
+{
+    codeQueue.read = codeQueue.write;
+}
+
+// Both run while no writer thread exists, so the GUI thread owns both ring indices.
+void attachTransmitWriter()
+{
+    emptyTxRing();
+    discardQueuedCodes();
+    txRing.writerAttached = true;
+}
+
+void detachTransmitWriter()
+{
+    txRing.writerAttached = false;
+    emptyTxRing();
+}
+
 void resetTransmitPath()
 {
     codeQueue = CodeQueue{};
-    txRing.write.store(0);
-    txRing.read.store(0);
+    emptyTxRing();
     txRing.refused = 0;
 }

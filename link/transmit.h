@@ -25,6 +25,7 @@ struct TxRing {
     std::atomic<int> write; // txRingWrite, advanced by the GUI thread
     std::atomic<int> read;  // txRingRead, advanced by the writer thread
     unsigned refused;       // frames refused because they did not fit
+    bool writerAttached;    // a port connection drains the ring (GUI thread only)
 };
 
 extern CodeQueue codeQueue;
@@ -54,5 +55,18 @@ int txRingFree();
 // Writer thread: moves every waiting byte into buffer and returns their number.
 int txRingTake(std::uint8_t buffer[TX_RING_SIZE]);
 
-// Back to the start-up state (tests and the benchmark only).
+// The port connection attaches the writer side when it opens, before its
+// writer starts, and detaches it once the writer has ended. Attaching empties
+// the ring and the code queue: nothing meant for an earlier connection goes out
+// on a new one. While detached, bytes put into the ring are dropped, as bytes
+// written to a line with no device on it are lost: the 20 ms pacing, the
+// transfer check and the link watchdog go on as with a silent device, instead
+// of stalling on a ring that nobody drains.
+void attachTransmitWriter();
+void detachTransmitWriter();
+// Drops the codes still waiting for their tick (a whole set replaces them).
+void discardQueuedCodes();
+
+// Back to the start-up state (tests and the benchmark only); leaves the writer
+// attached or detached as it was.
 void resetTransmitPath();

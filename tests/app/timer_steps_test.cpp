@@ -10,6 +10,7 @@
 #include "app_test_support.h"
 #include "link/link_events.h"
 #include "link/link_events_std.h"
+#include "link/shared_field.h"
 
 namespace {
 
@@ -150,6 +151,31 @@ TEST_F(TimerSteps, WithoutTheEventEveryTransferCheckTimesOutAtOnce)
     uiState.transferConfirmPending = 1;
     EXPECT_EQ(runTickStep().transfer, TransferCheck::Timeout);
     EXPECT_EQ(runTickStep().transfer, TransferCheck::None);
+}
+
+TEST_F(TimerSteps, WithNoPortATransferEndsInOneTimeOutAndTheWatchdogGoesOn)
+{
+    // No connection: nothing drains the ring, yet the codes leave one per tick
+    // (lost on the dead line) instead of waiting for whatever port opens next.
+    detachTransmitWriter();
+    destroyUploadConfirmEvent(); // the time-out at once instead of after 2 s
+    ASSERT_TRUE(queueParameterSet());
+    uiState.transferConfirmPending = 1;
+    sharedStore(liveReadings.linkAliveTicks, 5);
+    for (int i = 0; i < PARAMETER_COUNT; ++i)
+        ASSERT_EQ(runTickStep().transfer, TransferCheck::None) << i;
+    EXPECT_TRUE(codeQueueEmpty());
+    EXPECT_EQ(liveReadings.linkAliveTicks, 5);
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::Timeout);
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::None);
+    EXPECT_EQ(liveReadings.linkAliveTicks, 4);
+
+    // A port opened later starts clean: nothing of that transfer reaches it.
+    ASSERT_TRUE(queueParameterSet());
+    sendQueuedCode();
+    attachTransmitWriter();
+    EXPECT_TRUE(codeQueueEmpty());
+    EXPECT_TRUE(sentCodes().empty());
 }
 
 TEST_F(TimerSteps, SilentLinkCountsDownFifteenIdleTicksThenVoidsTheReadingsOnce)

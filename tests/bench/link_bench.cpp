@@ -61,6 +61,7 @@ BENCHMARK(BM_ReceiveBytes);
 void BM_EncodeAndPut(benchmark::State &state)
 {
     resetTransmitPath();
+    attachTransmitWriter();
     std::uint8_t sink[TX_RING_SIZE];
     long before = allocations.load();
     countingAllocations = true;

@@ -17,6 +17,7 @@ inline void resetCoreState()
     resetLiveReadings();
     resetReceiveState();
     resetTransmitPath();
+    attachTransmitWriter(); // the tests take the writer's part with txRingTake
     resetTrendHistory();
     std::memset(&deviceParameters, 0, sizeof deviceParameters);
     std::memset(&requestedParameters, 0, sizeof requestedParameters);

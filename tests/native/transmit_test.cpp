@@ -109,6 +109,22 @@ TEST_F(Transmit, AFullRingRefusesWholeFramesAndTheQueueHoldsItsCode)
     EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{3180});
 }
 
+TEST_F(Transmit, FramesLeftForAClosedPortNeverBlockTheNextPortsRequest)
+{
+    // Five Reset clicks fill the ring while a port is open but not draining...
+    for (int i = 0; i < 5; ++i)
+        ASSERT_TRUE(sendCode(CMD_RESET_MAX_PEAK));
+    ASSERT_FALSE(requestUpload());
+    // ...then the port closes and a probe opens the next one.
+    detachTransmitWriter();
+    EXPECT_TRUE(sendCode(CMD_RESET_MAX_PEAK)); // lost on the dead line, not kept
+    EXPECT_EQ(txRingCount(), 0);
+    attachTransmitWriter();
+    ASSERT_TRUE(requestUpload());
+    std::uint8_t buf[TX_RING_SIZE];
+    EXPECT_EQ(txRingTake(buf), static_cast<int>(FRAME_SIZE));
+}
+
 TEST_F(Transmit, CommandsOvertakeQueuedParameterCodes)
 {
     queueParameterSet();

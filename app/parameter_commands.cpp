@@ -1,0 +1,64 @@
+// The Parameters, Save Parameters and Load Parameters commands: the device check, the sheet, the files.
+#include "app/parameter_commands.h"
+
+#include "app/result_codes.h"
+#include "app/shell_messages.h"
+#include "app/ui_state.h"
+#include "link/transmit.h"
+#include "params/parameter_set.h"
+
+// What showSheet answers when the user closed the sheet with OK.
+static constexpr int SHEET_OK = 1;
+static constexpr int SHEET_NOT_CREATED = -1;
+
+void parametersCommand(const ParameterOps &ops)
+{
+    // The wait lets the device's answer fill deviceParameters, so the sheet
+    // opens on what the device has just reported.
+    if (!ops.replyCheck(PARAMETERS_WAIT_MS) && !ops.askContinue(MSG_NOT_CONNECTED_CONTINUE))
+        return;
+    const int result = ops.showSheet();
+    if (result == SHEET_OK) {
+        // The pages have queued their changed codes; the 20 ms tick sends them
+        // and then checks what the device reports.
+        uiState.transferConfirmPending = 1;
+    } else if (result == SHEET_NOT_CREATED) {
+        ops.showErrorCode(MSG_SHEET_FAILED, ops.lastError());
+    }
+}
+
+void saveParametersCommand(const ParameterOps &ops)
+{
+    const long result = ops.saveFile();
+    if (result == 0)
+        return; // saved, or the dialog was cancelled
+    // One box for every failure: a short write is the file's own fault (titled
+    // with the caption), anything else the command's ("Error!").
+    if (result == ERR_SHORT_IO)
+        ops.showCaptionError(MSG_NOT_SAVED);
+    else
+        ops.showError(MSG_NOT_SAVED);
+}
+
+void loadParametersCommand(const ParameterOps &ops)
+{
+    const long result = ops.loadFile();
+    switch (result) {
+    case 0:
+        snapshotParameters();
+        // A whole set supersedes codes of an earlier transfer still waiting,
+        // and the queue then always has room for all of it.
+        discardQueuedCodes();
+        queueParameterSet();
+        uiState.transferConfirmPending = 1;
+        break;
+    case ERR_NOT_PARAMETER_FILE:
+        ops.showError(MSG_NOT_PARAMETER_FILE);
+        break;
+    case ERR_LOAD_CANCELLED:
+        break;
+    default:
+        ops.showErrorCode(MSG_NOT_LOADED, result);
+        break;
+    }
+}

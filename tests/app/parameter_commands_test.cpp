@@ -1,0 +1,150 @@
+// Parameters, Save Parameters and Load Parameters: the device check, the sheet results and every file outcome.
+#include "app/parameter_commands.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/result_codes.h"
+#include "app/shell_messages.h"
+#include "app_test_support.h"
+
+namespace {
+
+// Scripted answers and a log of every call in order.
+struct FakeParameterShell {
+    bool deviceAnswers = true;
+    bool userSaysYes = false;
+    int sheetResult = 1;
+    long fileResult = 0;
+    std::vector<std::string> log;
+};
+
+FakeParameterShell fake;
+
+const ParameterOps &fakeOps()
+{
+    static const ParameterOps ops = {
+        [](unsigned ms) {
+            fake.log.push_back("reply? " + std::to_string(ms));
+            return fake.deviceAnswers;
+        },
+        [](const char *text) {
+            fake.log.push_back(std::string("ask ") + text);
+            return fake.userSaysYes;
+        },
+        [] {
+            fake.log.push_back("sheet");
+            return fake.sheetResult;
+        },
+        [] { return 1407L; },
+        [] {
+            fake.log.push_back("load");
+            return fake.fileResult;
+        },
+        [] {
+            fake.log.push_back("save");
+            return fake.fileResult;
+        },
+        [](const char *text) { fake.log.push_back(std::string("Error! ") + text); },
+        [](const char *text, long code) {
+            fake.log.push_back(std::string("Error! ") + text + ": " + std::to_string(code));
+        },
+        [](const char *text) { fake.log.push_back(std::string("caption ") + text); },
+    };
+    return ops;
+}
+
+class ParameterCommands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        resetAppState();
+        fake = FakeParameterShell{};
+    }
+    using Log = std::vector<std::string>;
+};
+
+TEST_F(ParameterCommands, ParametersChecksTheDeviceThenOpensTheSheet)
+{
+    parametersCommand(fakeOps());
+    EXPECT_EQ(fake.log, (Log{"reply? 2000", "sheet"}));
+    EXPECT_EQ(uiState.transferConfirmPending, 1);
+
+    fake = FakeParameterShell{};
+    uiState.transferConfirmPending = 0;
+    fake.sheetResult = 0; // Cancel
+    parametersCommand(fakeOps());
+    EXPECT_EQ(uiState.transferConfirmPending, 0);
+
+    fake = FakeParameterShell{};
+    fake.sheetResult = -1;
+    parametersCommand(fakeOps());
+    EXPECT_EQ(fake.log, (Log{"reply? 2000", "sheet", "Error! Unable to create Property sheets: 1407"}));
+    EXPECT_EQ(uiState.transferConfirmPending, 0);
+}
+
+TEST_F(ParameterCommands, SilentDeviceAsksFirstAndNoEndsTheCommand)
+{
+    fake.deviceAnswers = false;
+    parametersCommand(fakeOps());
+    EXPECT_EQ(fake.log, (Log{"reply? 2000", std::string("ask ") + MSG_NOT_CONNECTED_CONTINUE}));
+    EXPECT_EQ(uiState.transferConfirmPending, 0);
+
+    fake.log.clear();
+    fake.userSaysYes = true;
+    parametersCommand(fakeOps());
+    EXPECT_EQ(fake.log, (Log{"reply? 2000", std::string("ask ") + MSG_NOT_CONNECTED_CONTINUE, "sheet"}));
+    EXPECT_EQ(uiState.transferConfirmPending, 1);
+}
+
+TEST_F(ParameterCommands, SaveShowsExactlyOneBoxForAnyFailure)
+{
+    const struct {
+        long result;
+        Log log;
+    } cases[] = {
+        {0, {"save"}}, // saved, or cancelled
+        {ERR_SHORT_IO, {"save", "caption Parameters could not be saved"}},
+        {5, {"save", "Error! Parameters could not be saved"}},
+        {0xFFFF, {"save", "Error! Parameters could not be saved"}}, // a dialog error
+    };
+    for (const auto &c : cases) {
+        fake.log.clear();
+        fake.fileResult = c.result;
+        saveParametersCommand(fakeOps());
+        EXPECT_EQ(fake.log, c.log) << c.result;
+    }
+}
+
+TEST_F(ParameterCommands, LoadSendsTheWholeSetOrSaysWhyNot)
+{
+    deviceParameters.limit1Setpoint = 80;
+    queueCode(3100, 50); // left from an earlier transfer: the loaded set replaces it
+    loadParametersCommand(fakeOps());
+    EXPECT_EQ(codeQueueCount(), PARAMETER_COUNT);
+    EXPECT_EQ(codeQueue.codes[codeQueue.read], 3000);
+    EXPECT_EQ(requestedParameters.limit1Setpoint, 80);
+    EXPECT_EQ(uiState.transferConfirmPending, 1);
+
+    const struct {
+        long result;
+        Log log;
+    } failures[] = {
+        {ERR_NOT_PARAMETER_FILE, {"load", std::string("Error! ") + MSG_NOT_PARAMETER_FILE}},
+        {ERR_LOAD_CANCELLED, {"load"}},
+        {32, {"load", "Error! Parameters could not be loaded: 32"}},
+    };
+    for (const auto &f : failures) {
+        resetAppState();
+        fake.log.clear();
+        fake.fileResult = f.result;
+        loadParametersCommand(fakeOps());
+        EXPECT_EQ(fake.log, f.log) << f.result;
+        EXPECT_TRUE(codeQueueEmpty()) << f.result;
+        EXPECT_EQ(uiState.transferConfirmPending, 0) << f.result;
+    }
+}
+
+} // namespace
