@@ -1,6 +1,8 @@
 // Receive path: assembly of frames from the port's bytes and dispatch of each decoded code.
 #include "link/receive.h"
 
+#include <atomic>
+
 #include "app/settings.h"
 #include "link/frame_codec.h"
 #include "link/link_events.h"
@@ -10,6 +12,11 @@
 #include "trend/trend_history.h"
 
 ReceiveState receiveState;
+
+// One bit per entry of PARAMETER_FIELDS: received since beginUploadAnswer.
+static std::atomic<std::uint32_t> uploadFieldsSeen;
+static constexpr std::uint32_t ALL_UPLOAD_FIELDS = (1u << PARAMETER_COUNT) - 1;
+static_assert(PARAMETER_COUNT < 32);
 LiveReadings liveReadings = {-1, -1, -1, -1, LINK_ALIVE_START, 0, 0, 0};
 
 // The last byte of unitText is kept for the terminator: a device that sends more
@@ -83,6 +90,7 @@ void dispatchCode(DeviceCode code)
     } else if (code <= 64999) {
         const ParameterField *field = parameterFieldForCode(code);
         sharedStore(deviceParameters.*field->member, static_cast<std::uint16_t>(code - field->base));
+        uploadFieldsSeen.fetch_or(1u << (field - PARAMETER_FIELDS), std::memory_order_release);
         if (field->base == 3000) {
             // The answer to an upload request starts here: the stores above
             // must be visible to whoever wakes from the event.
@@ -101,8 +109,19 @@ void dispatchCode(DeviceCode code)
     }
 }
 
+void beginUploadAnswer()
+{
+    uploadFieldsSeen.store(0, std::memory_order_relaxed);
+}
+
+bool wholeUploadAnswerSeen()
+{
+    return uploadFieldsSeen.load(std::memory_order_acquire) == ALL_UPLOAD_FIELDS;
+}
+
 void resetReceiveState()
 {
+    beginUploadAnswer();
     receiveState = ReceiveState{};
 }
 

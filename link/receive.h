@@ -24,5 +24,12 @@ void receiveBytes(const std::uint8_t *bytes, int count);
 // Applies one received code to LiveReadings, deviceParameters or TrendHistory.
 void dispatchCode(DeviceCode code);
 
+// The device answers an upload request with limit1Mode first and the other
+// parameters after it. The GUI thread clears the record before it asks; the
+// reader thread marks each parameter as it is stored (release), so that once
+// every one is marked (acquire) the whole answer is visible.
+void beginUploadAnswer();
+bool wholeUploadAnswerSeen();
+
 // Back to the start-up state (tests only).
 void resetReceiveState();

@@ -14,6 +14,17 @@
 
 namespace {
 
+// The device's whole answer, limit1Mode first; the rest follows after a pause.
+void answerUpload(const ParameterSet &set, int pauseMs)
+{
+    dispatchCode(static_cast<DeviceCode>(3000 + set.limit1Mode));
+    std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
+    for (const ParameterField &f : PARAMETER_FIELDS) {
+        if (f.base != 3000)
+            dispatchCode(static_cast<DeviceCode>(f.base + set.*f.member));
+    }
+}
+
 class TimerSteps : public ::testing::Test {
 protected:
     void SetUp() override { resetAppState(); }
@@ -106,12 +117,12 @@ TEST_F(TimerSteps, TransferCheckWaitsOnlyAfterTheQueueHasDrained)
     EXPECT_EQ(sentCodes(), std::vector<DeviceCode>{3180});
     EXPECT_EQ(uiState.transferConfirmPending, 1);
 
-    // The device answers the upload request while the tick waits.
+    // The device answers the upload request while the tick waits: limit1Mode
+    // first, the changed setpoint only later.
     requestedParameters.limit1Setpoint = 80;
     std::thread device([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        dispatchCode(3100 + 80);
-        dispatchCode(3000);
+        answerUpload(requestedParameters, 30);
     });
     const TickOutcome outcome = runTickStep();
     device.join();
@@ -128,7 +139,7 @@ TEST_F(TimerSteps, TransferCheckReportsADifferenceOnce)
     requestedParameters.limit2Setpoint = 50;
     std::thread device([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        dispatchCode(3000); // the device kept limit2Setpoint 0
+        answerUpload(ParameterSet{}, 0); // the device kept limit2Setpoint 0
     });
     EXPECT_EQ(runTickStep().transfer, TransferCheck::Mismatch);
     device.join();
