@@ -2,6 +2,7 @@
 #include "app/main_window_win32.h"
 
 #include "app/menu_commands.h"
+#include "app/parameter_commands.h"
 #include "app/port_commands.h"
 #include "app/reply_check.h"
 #include "app/resource.h"
@@ -46,11 +47,17 @@ bool handleCommand(int id)
         replyCheck(PORT_OPENED_WAIT_MS);
         return true;
     case IDM_PARAMETERS:
+        parametersCommand(windowParameterOps());
+        return true;
     case IDM_SAVE_PARAMETERS:
+        saveParametersCommand(windowParameterOps());
+        return true;
     case IDM_LOAD_PARAMETERS:
+        loadParametersCommand(windowParameterOps());
+        return true;
     case IDM_PRINT:
     case IDM_SCREEN_DUMP:
-        // Parameter, file, print and screen dump commands are not built yet.
+        // Print and screen dump commands are not built yet.
         return true;
     case IDM_ROLL_10S:
     case IDM_ROLL_30S:

@@ -5,6 +5,8 @@
 
 #include "app/shell_ops.h"
 
+struct ParameterOps;
+
 inline constexpr int TEXT_BUFFER_SIZE = 100;
 
 extern HINSTANCE appInstance;
@@ -23,6 +25,8 @@ void handleTimer(WPARAM id);
 
 // The window-side services for the port and menu commands.
 const ShellOps &windowShellOps();
+// The window-side services for the parameter and file commands.
+const ParameterOps &windowParameterOps();
 // "%s: %ld" of text and code, titled "Error!", error icon, owned by mainWindow.
 void showErrorCode(const char *text, long code);
 // Writes the settings file and reports a failure.

@@ -1,5 +1,7 @@
-// The 88-byte parameter block on disk: a .614 file holds exactly deviceParameters.
+// The .614 parameter file: the save and open dialogs, and the 88-byte block they write and read.
 #pragma once
+
+#include <windows.h>
 
 // Reads the file's first 88 bytes into a scratch block and, only when all 88
 // arrived, makes them deviceParameters. Returns 0, ERR_NOT_PARAMETER_FILE for
@@ -10,3 +12,14 @@ long readParameterBlock(const char *path);
 // Writes the 88 bytes of deviceParameters, replacing the file. Returns 0,
 // ERR_SHORT_IO, or the system error code.
 long writeParameterBlock(const char *path);
+
+// The save dialog owned by `owner`, then writeParameterBlock. Returns 0 when
+// saved or when the user cancelled, else the dialog's extended error or the
+// write's result. Shows no message: the command reports every failure once.
+long saveParameterFile(HWND owner);
+
+// The open dialog owned by `owner` (a new name is offered for creation), then
+// readParameterBlock. Returns 0 when deviceParameters holds the file's block,
+// ERR_LOAD_CANCELLED when the user cancelled, else the dialog's extended
+// error or the read's result (ERR_NOT_PARAMETER_FILE for a short file).
+long loadParameterFile(HWND owner);
