@@ -45,7 +45,7 @@ static void showCaptionError(const char *text)
 
 const ParameterOps &windowParameterOps()
 {
-    static const ParameterOps ops = {replyCheck, askContinue, showSheet,     lastError,       loadFile,
+    static const ParameterOps ops = {awaitUploadAnswer, askContinue, showSheet,     lastError,       loadFile,
                                      saveFile,   showError,   showErrorCode, showCaptionError};
     return ops;
 }

@@ -1,7 +1,11 @@
 // replyCheck: the one wait pattern for the device's answer to an upload request.
 #include "app/reply_check.h"
 
+#include <chrono>
+#include <thread>
+
 #include "link/link_events.h"
+#include "link/receive.h"
 #include "link/transmit.h"
 
 bool replyCheck(unsigned timeoutMs)
@@ -11,4 +15,15 @@ bool replyCheck(unsigned timeoutMs)
     const bool answered = waitUploadConfirm(timeoutMs);
     resetUploadConfirm();
     return answered;
+}
+
+bool awaitUploadAnswer(unsigned timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    beginUploadAnswer();
+    if (!replyCheck(timeoutMs))
+        return false;
+    while (!wholeUploadAnswerSeen() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(ANSWER_POLL_MS));
+    return true;
 }

@@ -8,3 +8,13 @@ inline constexpr unsigned PROBE_WAIT_MS = 2000;       // per port tried by Auto 
 // The request goes out before the reset: an answer to an older request that is
 // still on its way must not count as this one's.
 bool replyCheck(unsigned timeoutMs);
+
+// How often awaitUploadAnswer looks whether the rest of the set has come.
+inline constexpr unsigned ANSWER_POLL_MS = 5;
+
+// replyCheck, then, within the same time-out, the rest of the answer: the
+// device sends limit1Mode first and the other parameters after it, and what is
+// compared or shown must be the set it reports now, not partly the one before.
+// True when the device answered; a set still incomplete at the time-out is
+// left as it stands.
+bool awaitUploadAnswer(unsigned timeoutMs);

@@ -1,16 +1,13 @@
 // Timer steps: alarm stop, code pacing, transfer check, link watchdog, panel check and unit text poll.
 #include "app/timer_steps.h"
 
-#include <chrono>
 #include <cstdint>
-#include <thread>
 
 #include "app/reply_check.h"
 #include "app/settings.h"
 #include "app/ui_state.h"
 #include "link/link_events.h"
 #include "link/live_readings.h"
-#include "link/receive.h"
 #include "link/shared_field.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"
@@ -31,27 +28,13 @@ static void advanceAlarmStop()
     }
 }
 
-// The device's answer starts with limit1Mode and brings the other fields after
-// it: compared at that first code, every changed field but limit1Mode would
-// still hold its old value and a good transfer would be reported as failed. So
-// the comparison waits for the whole set, within the same time-out; a set still
-// incomplete then is compared as it stands.
-static void awaitWholeAnswer(std::chrono::steady_clock::time_point deadline)
-{
-    while (!wholeUploadAnswerSeen() && std::chrono::steady_clock::now() < deadline)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ANSWER_POLL_MS));
-}
-
 static TransferCheck checkTransfer()
 {
     // Cleared first: the message boxes below run a message loop, and the ticks
     // that arrive meanwhile must not start a second check.
     uiState.transferConfirmPending = 0;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(TRANSFER_CHECK_WAIT_MS);
-    beginUploadAnswer();
-    if (!replyCheck(TRANSFER_CHECK_WAIT_MS))
+    if (!awaitUploadAnswer(TRANSFER_CHECK_WAIT_MS))
         return TransferCheck::Timeout;
-    awaitWholeAnswer(deadline);
     return verifyParameters() ? TransferCheck::Confirmed : TransferCheck::Mismatch;
 }
 

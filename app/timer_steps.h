@@ -10,10 +10,8 @@ inline constexpr unsigned TIMER_POLL = 1000;
 // columns in every mode (40 x samplesPerColumn).
 inline constexpr unsigned alarmStopTicks[3] = {40, 120, 240};
 
-// How long the transfer check waits for the device's whole answer, and how
-// often it looks whether the rest has come after the first code.
+// How long the transfer check waits for the device's whole answer.
 inline constexpr unsigned TRANSFER_CHECK_WAIT_MS = 2000;
-inline constexpr unsigned ANSWER_POLL_MS = 5;
 
 enum class TransferCheck { None, Confirmed, Timeout, Mismatch };
 

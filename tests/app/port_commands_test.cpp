@@ -282,6 +282,32 @@ TEST(ReplyCheck, RequestsTheUploadAndWaitsForTheFirstParameterCode)
     EXPECT_FALSE(waitUploadConfirm(0)) << "reset again after the wait";
 }
 
+TEST(ReplyCheck, AwaitingTheAnswerReturnsOnceTheWholeSetHasArrived)
+{
+    resetAppState();
+    std::thread device([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        dispatchCode(3001); // limit1Mode comes first...
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        for (const ParameterField &f : PARAMETER_FIELDS) // ...the rest later
+            if (f.base != 3000)
+                dispatchCode(static_cast<DeviceCode>(f.base + 1));
+    });
+    EXPECT_TRUE(awaitUploadAnswer(5000));
+    EXPECT_EQ(deviceParameters.limit2Tr, 1) << "returned before the last parameter had arrived";
+    device.join();
+
+    // A device that stops after its first code: answered, the rest as it stood.
+    std::thread partial([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        dispatchCode(3002);
+    });
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(awaitUploadAnswer(300));
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+    partial.join();
+}
+
 TEST(ReplyCheck, AnEarlierSignalIsNoAnswer)
 {
     resetAppState();
