@@ -67,6 +67,15 @@ std::string readFile(const std::string &path)
     return s.str();
 }
 
+void mapComPorts(std::initializer_list<int> ports)
+{
+    const std::string dos = env("WINEPREFIX") + "/dosdevices";
+    for (int p = 1; p <= 8; ++p)
+        shell("rm -f " + quoted(dos + "/com" + std::to_string(p)));
+    for (int p : ports)
+        shell("ln -sf " + quoted(env("K614_SIM_LINK")) + " " + quoted(dos + "/com" + std::to_string(p)));
+}
+
 std::string simCommand(const std::string &line)
 {
     const int port = std::atoi(env("K614_SIM_CONTROL_PORT", "0").c_str());
@@ -113,6 +122,48 @@ std::vector<unsigned> simReceivedSince(std::size_t from)
     return codes;
 }
 
+std::vector<LogEntry> simReceivedEntriesSince(std::size_t from)
+{
+    std::vector<LogEntry> all = simReceived();
+    if (from >= all.size())
+        return {};
+    return std::vector<LogEntry>(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+}
+
+std::vector<SimEvent> simEvents()
+{
+    std::vector<SimEvent> events;
+    std::istringstream in(readFile(env("K614_SIM_LOG")));
+    std::string line;
+    while (std::getline(in, line)) {
+        double t;
+        int consumed = 0;
+        if (std::sscanf(line.c_str(), "%lf EV %n", &t, &consumed) == 1 && consumed > 0)
+            events.push_back({t, line.substr(static_cast<std::size_t>(consumed))});
+    }
+    return events;
+}
+
+std::map<std::string, unsigned> simParams()
+{
+    std::map<std::string, unsigned> values;
+    std::istringstream in(simCommand("params"));
+    std::string word;
+    in >> word; // "ok"
+    while (in >> word) {
+        const std::size_t eq = word.find('=');
+        if (eq != std::string::npos)
+            values[word.substr(0, eq)] = static_cast<unsigned>(std::strtoul(word.c_str() + eq + 1, nullptr, 10));
+    }
+    return values;
+}
+
+std::string simUnit()
+{
+    const std::string reply = simCommand("unit");
+    return reply.rfind("ok ", 0) == 0 ? reply.substr(3) : std::string();
+}
+
 int ClientImage::count(Rgb c, int x0, int y0, int x1, int y1) const
 {
     int n = 0;
@@ -128,6 +179,127 @@ void ClientImage::savePpm(const std::string &path) const
     out << "P6\n" << width << " " << height << "\n255\n";
     for (const Rgb &p : pixels)
         out.put(static_cast<char>(p.r)).put(static_cast<char>(p.g)).put(static_cast<char>(p.b));
+}
+
+std::vector<std::string> visibleWindows(const std::string &title)
+{
+    std::vector<std::string> ids;
+    std::istringstream in(shell("xdotool search --onlyvisible --name " + quoted("^" + title + "$") + " 2>/dev/null"));
+    for (std::string id; in >> id;)
+        ids.push_back(id);
+    return ids;
+}
+
+// A window's pixels from (left, top) to its bottom-right corner.
+static ClientImage captureFrom(const std::string &id, int left, int top)
+{
+    ClientImage img;
+    const std::string ppm = shell("import -silent -window " + id + " -depth 8 ppm:- 2>/dev/null");
+    int w = 0, h = 0, maxv = 0, consumed = 0;
+    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &w, &h, &maxv, &consumed) != 3)
+        return img;
+    const std::size_t start = static_cast<std::size_t>(consumed) + 1;
+    if (ppm.size() < start + static_cast<std::size_t>(w) * h * 3 || left >= w || top >= h)
+        return img;
+    img.width = w - left;
+    img.height = h - top;
+    img.pixels.resize(static_cast<std::size_t>(img.width) * img.height);
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            const std::size_t i = start + (static_cast<std::size_t>(y + top) * w + (x + left)) * 3;
+            img.pixels[static_cast<std::size_t>(y) * img.width + x] = {static_cast<std::uint8_t>(ppm[i]),
+                                                                       static_cast<std::uint8_t>(ppm[i + 1]),
+                                                                       static_cast<std::uint8_t>(ppm[i + 2])};
+        }
+    return img;
+}
+
+ClientImage captureWindow(const std::string &id)
+{
+    return captureFrom(id, 0, 0);
+}
+
+void windowKeys(const std::string &id, const std::string &xdotoolKeys)
+{
+    shell("xdotool windowfocus --sync " + id + " 2>/dev/null; xdotool key --delay 60 " + xdotoolKeys);
+}
+
+void windowType(const std::string &id, const std::string &text)
+{
+    shell("xdotool windowfocus --sync " + id + " 2>/dev/null; xdotool type --delay 40 -- " + quoted(text));
+}
+
+void windowClick(const std::string &id, int x, int y)
+{
+    shell("xdotool mousemove --window " + id + " " + std::to_string(x) + " " + std::to_string(y) + " click 1");
+}
+
+bool waitWindowGone(const std::string &id, int timeoutMs)
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 50) {
+        int rc = 0;
+        const std::string visible = shell("xdotool search --onlyvisible --name '.*' 2>/dev/null", &rc);
+        std::istringstream in(visible);
+        bool found = false;
+        for (std::string w; in >> w;)
+            found = found || w == id;
+        if (!found)
+            return true;
+        pause(50);
+    }
+    return false;
+}
+
+BoxLook lookAtBox(const std::string &id)
+{
+    BoxLook look;
+    const ClientImage img = captureWindow(id);
+    look.width = img.width;
+    look.height = img.height;
+    if (img.width < 120 || img.height < 60)
+        return look;
+    int red = 0, yellow = 0;
+    for (const Rgb &p : img.pixels) {
+        red += p.r > 180 && p.g < 90 && p.b < 90;
+        yellow += p.r > 200 && p.g > 100 && p.g < 220 && p.b < 90;
+    }
+    look.errorIcon = red > 100;
+    look.warningIcon = yellow > 100;
+    // The buttons' row starts with the first long horizontal edge right of
+    // the icon; above it, each band of rows with dark pixels is one text line.
+    const auto shaded = [](Rgb p) { return p.r + p.g + p.b < 500; };
+    const auto dark = [](Rgb p) { return p.r + p.g + p.b < 250; };
+    int buttonsTop = img.height;
+    for (int y = 22; y < img.height - 3 && buttonsTop == img.height; ++y) {
+        int run = 0;
+        for (int x = 55; x < img.width - 8; ++x) {
+            run = shaded(img.at(x, y)) ? run + 1 : 0;
+            if (run >= 30) {
+                buttonsTop = y;
+                break;
+            }
+        }
+    }
+    int lastDark = -100;
+    for (int y = 22; y < buttonsTop - 1; ++y) {
+        bool any = false;
+        for (int x = 50; x < img.width - 8 && !any; ++x)
+            any = dark(img.at(x, y));
+        if (!any)
+            continue;
+        if (y - lastDark > 2)
+            ++look.textLines;
+        lastDark = y;
+    }
+    return look;
+}
+
+std::string windowsPath(const std::string &linuxPath)
+{
+    std::string p = "Z:" + linuxPath;
+    for (char &c : p)
+        c = c == '/' ? '\\' : c;
+    return p;
 }
 
 Program::Program(const std::string &settingsImage)
@@ -229,25 +401,7 @@ void Program::locateClient()
 
 ClientImage Program::capture()
 {
-    ClientImage img;
-    const std::string ppm = shell("import -silent -window " + window_ + " -depth 8 ppm:- 2>/dev/null");
-    int w = 0, h = 0, maxv = 0, consumed = 0;
-    if (std::sscanf(ppm.c_str(), "P6 %d %d %d%n", &w, &h, &maxv, &consumed) != 3)
-        return img;
-    const std::size_t start = static_cast<std::size_t>(consumed) + 1;
-    if (ppm.size() < start + static_cast<std::size_t>(w) * h * 3)
-        return img;
-    img.width = w - clientLeft_;
-    img.height = h - clientTop_;
-    img.pixels.resize(static_cast<std::size_t>(img.width) * img.height);
-    for (int y = 0; y < img.height; ++y)
-        for (int x = 0; x < img.width; ++x) {
-            const std::size_t i = start + (static_cast<std::size_t>(y + clientTop_) * w + (x + clientLeft_)) * 3;
-            img.pixels[static_cast<std::size_t>(y) * img.width + x] = {static_cast<std::uint8_t>(ppm[i]),
-                                                                       static_cast<std::uint8_t>(ppm[i + 1]),
-                                                                       static_cast<std::uint8_t>(ppm[i + 2])};
-        }
-    return img;
+    return captureFrom(window_, clientLeft_, clientTop_);
 }
 
 void Program::click(int clientX, int clientY)
@@ -282,6 +436,18 @@ bool Program::closeWindow(int timeoutMs)
 {
     keys("alt+F4");
     return waitForExit(timeoutMs);
+}
+
+std::string Program::waitForBox(const std::string &title, int timeoutMs) const
+{
+    for (int waited = 0; waited <= timeoutMs; waited += 100) {
+        for (const std::string &id : visibleWindows(title)) {
+            if (id != window_)
+                return id;
+        }
+        pause(100);
+    }
+    return {};
 }
 
 bool Program::dismissBox(const std::string &title, int timeoutMs)

@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +13,9 @@ std::string shell(const std::string &command, int *rc = nullptr);
 
 // Sleeps for the given number of milliseconds.
 void pause(int ms);
+
+// Points the prefix's COM links (COM1..COM8) at the simulator for the given ports only.
+void mapComPorts(std::initializer_list<int> ports);
 
 // The simulator's control socket (K614_SIM_CONTROL_PORT).
 std::string simCommand(const std::string &line);
@@ -23,6 +28,19 @@ struct LogEntry {
 std::vector<LogEntry> simReceived();
 // Codes received after a given index of simReceived().
 std::vector<unsigned> simReceivedSince(std::size_t from);
+// Codes received after a given index, with their times.
+std::vector<LogEntry> simReceivedEntriesSince(std::size_t from);
+
+struct SimEvent {
+    double seconds;
+    std::string text; // "upload-answer 26", "param limit1Setpoint 72", ...
+};
+// The simulator's event lines (EV) so far, in order.
+std::vector<SimEvent> simEvents();
+// The device's 23 parameter values by name (the control server's `params`).
+std::map<std::string, unsigned> simParams();
+// The device's unit text (the control server's `unit`).
+std::string simUnit();
 
 struct Rgb {
     std::uint8_t r, g, b;
@@ -44,6 +62,30 @@ inline constexpr Rgb PANEL_GREY{210, 210, 210};
 inline constexpr Rgb BLACK{0, 0, 0};
 inline constexpr Rgb RED{255, 0, 0};
 inline constexpr Rgb BLUE{0, 0, 255};
+
+// Any top-level window, by X window id: input and capture.
+// Every visible window whose title matches exactly.
+std::vector<std::string> visibleWindows(const std::string &title);
+// The whole window, frame and caption included.
+ClientImage captureWindow(const std::string &id);
+void windowKeys(const std::string &id, const std::string &xdotoolKeys);
+void windowType(const std::string &id, const std::string &text);
+// Window coordinates (the frame's top-left corner is 0, 0).
+void windowClick(const std::string &id, int x, int y);
+bool waitWindowGone(const std::string &id, int timeoutMs = 3000);
+
+// What a message box shows, read from its pixels: the lines of its text and its icon.
+struct BoxLook {
+    int width = 0;
+    int height = 0;
+    int textLines = 0;
+    bool errorIcon = false;   // the red circle
+    bool warningIcon = false; // the yellow triangle
+};
+BoxLook lookAtBox(const std::string &id);
+
+// Z:\... as wine's drive Z: names a Linux path.
+std::string windowsPath(const std::string &linuxPath);
 
 // One run of K614Mon.exe in a fresh working directory.
 class Program {
@@ -70,6 +112,10 @@ public:
     bool closeWindow(int timeoutMs = 10000);
     bool waitForExit(int timeoutMs);
     bool running() const;
+    const std::string &mainWindow() const { return window_; }
+    // A visible window with this title other than the main window (message
+    // boxes carry the main window's caption); empty on time-out.
+    std::string waitForBox(const std::string &title, int timeoutMs) const;
     // Dismisses a message box whose title matches, pressing Return; returns its text found by capture.
     bool dismissBox(const std::string &title, int timeoutMs = 5000);
     std::string settingsFile() const;

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <string>
 
 #include "e2e_support.h"
@@ -56,16 +55,6 @@ protected:
         simCommand("upload-delay 0");
         simCommand("wave sine");
         mapComPorts({1});
-    }
-
-    // Points the prefix's COM links at the simulator for the given ports only.
-    static void mapComPorts(std::initializer_list<int> ports)
-    {
-        const std::string dos = std::string(std::getenv("WINEPREFIX")) + "/dosdevices";
-        for (int p = 1; p <= 8; ++p)
-            shell("rm -f " + dos + "/com" + std::to_string(p));
-        for (int p : ports)
-            shell("ln -sf " + std::string(std::getenv("K614_SIM_LINK")) + " " + dos + "/com" + std::to_string(p));
     }
 };
 
