@@ -38,13 +38,29 @@ void formatDpdtPeakText(unsigned dpdtMode, std::int32_t peak, char out[PANEL_VAL
         std::snprintf(out, PANEL_VALUE_SIZE, "%02d", static_cast<int>(peak));
 }
 
-void formatUnitLine(const char *unitText, std::int32_t measurement, char out[UNIT_LINE_SIZE])
+// The header strip's blanks after the unit text and after the dashes.
+static constexpr int HEADER_BLANKS_AFTER_UNIT = 25;
+static constexpr int HEADER_BLANKS_AFTER_DASHES = 27;
+
+static void unitLine(const char *unitText, std::int32_t measurement, int blanksAfterUnit, int blanksAfterDashes,
+                     char *out, std::size_t size)
 {
     // A unit text left over from a device that has gone quiet is not shown.
     if (unitText[0] != 0 && measurement != -1)
-        std::snprintf(out, UNIT_LINE_SIZE, "%s%s", "Unit: ", unitText);
+        std::snprintf(out, size, "%s%s%*s", "Unit: ", unitText, blanksAfterUnit, "");
     else
-        std::snprintf(out, UNIT_LINE_SIZE, "%s- - -", "Unit: ");
+        std::snprintf(out, size, "%s- - -%*s", "Unit: ", blanksAfterDashes, "");
+}
+
+void formatUnitLine(const char *unitText, std::int32_t measurement, char out[UNIT_LINE_SIZE])
+{
+    unitLine(unitText, measurement, 0, 0, out, UNIT_LINE_SIZE);
+}
+
+void formatHeaderStripLine(const char *unitText, std::int32_t measurement, char out[HEADER_STRIP_LINE_SIZE])
+{
+    unitLine(unitText, measurement, HEADER_BLANKS_AFTER_UNIT, HEADER_BLANKS_AFTER_DASHES, out,
+             HEADER_STRIP_LINE_SIZE);
 }
 
 void readPanelTexts(PanelTexts *out)
@@ -57,6 +73,13 @@ void readPanelTexts(PanelTexts *out)
     formatPeakText(sharedLoad(liveReadings.maxPeak), out->maxPeak);
     formatPeakText(sharedLoad(liveReadings.minPeak), out->minPeak);
     formatDpdtPeakText(sharedLoad(deviceParameters.dpdtMode), sharedLoad(liveReadings.dpdtPeak), out->dpdtPeak);
+}
+
+void readHeaderStripLine(char out[HEADER_STRIP_LINE_SIZE])
+{
+    char unit[UNIT_TEXT_SIZE + 1];
+    copyUnitText(unit);
+    formatHeaderStripLine(unit, sharedLoad(liveReadings.measurement), out);
 }
 
 const char *takeDvdtIndicator(int clipLeft)

@@ -28,8 +28,17 @@ void formatDpdtPeakText(unsigned dpdtMode, std::int32_t peak, char out[PANEL_VAL
 // "Unit: <text>" when a unit text is known and a measurement is there, else "Unit: - - -".
 void formatUnitLine(const char *unitText, std::int32_t measurement, char out[UNIT_LINE_SIZE]);
 
+// The Unit line as the screen dump draws it into the header strip: trailing
+// blanks (25 after a unit text, 27 after the dashes) wipe out whatever longer
+// text an earlier unit left there. Room for "Unit: ", the longest unit text
+// (31 characters), 25 blanks and the terminator.
+inline constexpr std::size_t HEADER_STRIP_LINE_SIZE = 64;
+void formatHeaderStripLine(const char *unitText, std::int32_t measurement, char out[HEADER_STRIP_LINE_SIZE]);
+
 // All five texts from liveReadings and deviceParameters as they are now.
 void readPanelTexts(PanelTexts *out);
+// The header strip's Unit line from liveReadings and deviceParameters as they are now.
+void readHeaderStripLine(char out[HEADER_STRIP_LINE_SIZE]);
 
 // The dV/dt cell of a paint whose update box starts at clipLeft: nullptr when the
 // paint does not reach the cell (a trend-only paint must not consume the news);

@@ -9,6 +9,7 @@
 #include "link/transmit.h"
 #include "params/page_controls.h"
 #include "params/parameter_set.h"
+#include "params/parameter_texts.h"
 
 using Field = std::uint16_t ParameterSet::*;
 
@@ -35,15 +36,8 @@ struct ComboItems {
     const char *const *texts;
     int count;
 };
-static const char *const LIMIT_MODE_TEXTS[] = {"Off", "Min.", "Max."};
-static const char *const OFF_ON_TEXTS[] = {"Off", "On"};
-static const char *const DPDT_MODE_TEXTS[] = {"Off", "+dPdt", "+/- dPdt"};
+// The value texts shared with the printed listing are in params/parameter_texts.h.
 static const char *const TIMER_RANGE_TEXTS[] = {"100", "1000"};
-static const char *const IOUT_TEXTS[] = {"0-20mA", "4-20mA"};
-static const char *const IOUT_POLARITY_TEXTS[] = {"Norm.", "Inv."};
-static const char *const FILTER_TEXTS[] = {"None", "3s", "6s", "10s"};
-static const char *const OUTPUT_POLARITY_TEXTS[] = {"n.inv", "inv"};
-static const char *const ZERO_TEXTS[] = {"Off", "After Ts", "External"};
 
 template <int N> static constexpr ComboItems items(const char *const (&texts)[N])
 {

@@ -77,6 +77,20 @@ TEST(PanelText, UnitLineNeedsBothAUnitTextAndAMeasurement)
     EXPECT_EQ(unitLine(longest.c_str(), 0), "Unit: " + longest);
 }
 
+TEST(PanelText, HeaderStripLineOfTheScreenDumpEndsInBlanks)
+{
+    const auto strip = [](const char *unit, std::int32_t measurement) {
+        char out[HEADER_STRIP_LINE_SIZE];
+        formatHeaderStripLine(unit, measurement, out);
+        return std::string(out);
+    };
+    EXPECT_EQ(strip("MW", 57), "Unit: MW" + std::string(25, ' '));
+    EXPECT_EQ(strip("MW", -1), "Unit: - - -" + std::string(27, ' '));
+    EXPECT_EQ(strip("", 57), "Unit: - - -" + std::string(27, ' '));
+    const std::string longest(31, 'x');
+    EXPECT_EQ(strip(longest.c_str(), 0), "Unit: " + longest + std::string(25, ' '));
+}
+
 class PanelRecords : public ::testing::Test {
 protected:
     void SetUp() override { resetAppState(); }
