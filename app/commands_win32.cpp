@@ -4,8 +4,10 @@
 #include "app/menu_commands.h"
 #include "app/parameter_commands.h"
 #include "app/port_commands.h"
+#include "app/print_ops_win32.h"
 #include "app/reply_check.h"
 #include "app/resource.h"
+#include "app/screen_dump_win32.h"
 
 static INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM)
 {
@@ -56,8 +58,10 @@ bool handleCommand(int id)
         loadParametersCommand(windowParameterOps());
         return true;
     case IDM_PRINT:
+        printCommand(windowPrintOps());
+        return true;
     case IDM_SCREEN_DUMP:
-        // Print and screen dump commands are not built yet.
+        screenDumpCommand();
         return true;
     case IDM_ROLL_10S:
     case IDM_ROLL_30S:

@@ -19,6 +19,8 @@ inline constexpr char MSG_SHEET_FAILED[] = "Unable to create Property sheets";
 inline constexpr char MSG_NOT_SAVED[] = "Parameters could not be saved";
 inline constexpr char MSG_NOT_LOADED[] = "Parameters could not be loaded";
 inline constexpr char MSG_NOT_PARAMETER_FILE[] = "Not a K614-file,\nreading of parameters aborted!";
+inline constexpr char MSG_PRINTER_FAILED[] = "Unable to open printer";
+inline constexpr char MSG_PRINT_FAILED[] = "Error printing!";
 
 // Room for the longest text above, the separator and a decimal long.
 inline constexpr std::size_t CODE_MESSAGE_SIZE = 160;

@@ -8,6 +8,8 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 
 bash scripts/install-deps.sh
+# The print tests need the print service and its PDF printers.
+bash scripts/printers.sh
 bash scripts/build.sh release asan tsan mingw
 
 passed=0

@@ -1,0 +1,218 @@
+// The printed report with GDI: the print job, its page mapping, and the four pieces it draws.
+#include "report/print_report_win32.h"
+
+#include "app/gdi_resources_win32.h"
+#include "app/settings.h"
+#include "link/live_readings.h"
+#include "link/shared_field.h"
+#include "params/parameter_set.h"
+#include "report/printed_plot.h"
+#include "report/report_layout.h"
+#include "report/report_texts.h"
+#include "report/scoped_win32.h"
+#include "trend/trend_geometry.h"
+#include "trend/trend_history.h"
+
+namespace {
+
+using ScopedFont = ScopedGdiObject<HFONT>;
+
+// reportFont in one of its variants, made for one use.
+HFONT createReportFont(ReportFontVariant variant)
+{
+    LOGFONTA font = {};
+    font.lfHeight = variant.height;
+    font.lfWeight = variant.weight;
+    font.lfCharSet = DEFAULT_CHARSET;
+    font.lfPitchAndFamily = FIXED_PITCH | FF_MODERN;
+    lstrcpynA(font.lfFaceName, REPORT_FONT_FACE, LF_FACESIZE);
+    return CreateFontIndirectA(&font);
+}
+
+void text(HDC dc, int x, int y, const char *s)
+{
+    TextOutA(dc, x, y, s, lstrlenA(s));
+}
+
+void line(HDC dc, int x0, int y0, PlotSegment s)
+{
+    MoveToEx(dc, x0 + s.from.dx, y0 + s.from.dy, nullptr);
+    LineTo(dc, x0 + s.to.dx, y0 + s.to.dy);
+}
+
+// The document and its one page. Once a step has failed nothing more is
+// asked of the job: the command deletes the device context next, which ends it.
+class PrintJob {
+public:
+    PrintJob(HDC dc, const char *documentName) : dc_(dc)
+    {
+        DOCINFOA info = {};
+        info.cbSize = sizeof info;
+        info.lpszDocName = documentName;
+        started_ = StartDocA(dc_, &info) > 0;
+    }
+    ~PrintJob()
+    {
+        if (pageOut_)
+            EndDoc(dc_);
+    }
+    PrintJob(const PrintJob &) = delete;
+    PrintJob &operator=(const PrintJob &) = delete;
+    bool started() const { return started_; }
+    bool startPage() { return StartPage(dc_) > 0; }
+    bool endPage()
+    {
+        pageOut_ = EndPage(dc_) > 0;
+        return pageOut_;
+    }
+
+private:
+    HDC dc_;
+    bool started_ = false;
+    bool pageOut_ = false;
+};
+
+// What a failed step returns when the system left no code of its own: a
+// failure must never read as success.
+constexpr long UNKNOWN_PRINT_FAILURE = ERROR_GEN_FAILURE;
+
+long lastErrorOf()
+{
+    const long code = static_cast<long>(GetLastError());
+    return code != 0 ? code : UNKNOWN_PRINT_FAILURE;
+}
+
+} // namespace
+
+void printReportHeader(HDC dc)
+{
+    char shown[REPORT_TEXT_SIZE];
+    {
+        char unit[UNIT_TEXT_SIZE + 1];
+        copyUnitText(unit);
+        formatReportUnitLine(unit, shown, sizeof shown);
+        const ScopedFont title(createReportFont(REPORT_FONT_TITLE));
+        const ScopedSelection selected(dc, title.get());
+        text(dc, REPORT_UNIT_AT.x, REPORT_UNIT_AT.y, shown);
+    }
+    const ScopedFont body(createReportFont(REPORT_FONT_BODY));
+    const ScopedSelection selected(dc, body.get());
+
+    char date[REPORT_DATE_PART_SIZE] = "";
+    char time[REPORT_DATE_PART_SIZE] = "";
+    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, date, REPORT_DATE_PART_SIZE);
+    GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, nullptr, nullptr, time, REPORT_DATE_PART_SIZE);
+    formatReportDateLine(date, time, shown, sizeof shown);
+    text(dc, REPORT_DATE_AT.x, REPORT_DATE_AT.y, shown);
+
+    formatReportPeakLine(sharedLoad(deviceParameters.dpdtMode), sharedLoad(liveReadings.maxPeak),
+                         sharedLoad(liveReadings.minPeak), sharedLoad(liveReadings.dpdtPeak), shown, sizeof shown);
+    text(dc, REPORT_PEAKS_AT.x, REPORT_PEAKS_AT.y, shown);
+}
+
+void printTrendAxes(HDC dc, int x0, int y0)
+{
+    const ScopedSelection pen(dc, gdiResources.axisPen);
+    for (const PrintedAxis &axis : PRINTED_AXES) {
+        MoveToEx(dc, x0 + axis.polyline[0].dx, y0 + axis.polyline[0].dy, nullptr);
+        LineTo(dc, x0 + axis.polyline[1].dx, y0 + axis.polyline[1].dy);
+        LineTo(dc, x0 + axis.polyline[2].dx, y0 + axis.polyline[2].dy);
+        line(dc, x0, y0, axis.secondStroke);
+    }
+    for (int dy : PRINTED_SCALE_TICK_DY)
+        line(dc, x0, y0, {{PRINTED_Y_AXIS_DX, dy}, {PRINTED_SCALE_TICK_END_DX, dy}});
+    for (int dx : PRINTED_TIME_TICK_DX)
+        line(dc, x0, y0, {{dx, 0}, {dx, PRINTED_TIME_TICK_END_DY}});
+
+    ParameterSet p;
+    copyDeviceParameters(&p);
+    const PrintedLimitLines limits = printedLimitLines(p);
+    if (limits.count > 0) {
+        const ScopedSelection limitPen(dc, gdiResources.limitPen);
+        for (int i = 0; i < limits.count; ++i)
+            line(dc, x0, y0, {{0, limits.dy[i]}, {PRINTED_LIMIT_LINE_END_DX, limits.dy[i]}});
+    }
+
+    // The labels go out on the context's own background colour.
+    const ScopedSelection font(dc, gdiResources.axisFont);
+    {
+        const ScopedTextAlign align(dc, TA_BOTTOM | TA_CENTER);
+        text(dc, x0 + PRINTED_POWER_LABEL.at.dx, y0 + PRINTED_POWER_LABEL.at.dy, PRINTED_POWER_LABEL.text);
+    }
+    {
+        const ScopedTextAlign align(dc, TA_BOTTOM | TA_LEFT);
+        for (const PlotLabel &label : PRINTED_SCALE_LABELS)
+            text(dc, x0 + label.at.dx, y0 + label.at.dy, label.text);
+    }
+    {
+        const ScopedTextAlign align(dc, TA_TOP | TA_LEFT);
+        text(dc, x0 + PRINTED_TIME_LABEL.at.dx, y0 + PRINTED_TIME_LABEL.at.dy, PRINTED_TIME_LABEL.text);
+    }
+    const ScopedTextAlign align(dc, TA_TOP | TA_CENTER);
+    const int mode = currentRollMode();
+    for (int row = 0; row < 3; ++row)
+        text(dc, x0 + PRINTED_TIME_TICK_DX[row], y0 + PRINTED_TIME_LABEL_DY, timeAxisLabels[row][mode]);
+}
+
+void printTrend(HDC dc, int x0, int y0)
+{
+    // Unlike the screen, the whole ring is printed even before the first
+    // sample (a flat line on the baseline), and without an end marker.
+    const ScopedSelection pen(dc, gdiResources.tracePen);
+    MoveToEx(dc, x0, y0 - printedColumnOffset(0), nullptr);
+    for (int column = 1; column < TREND_LENGTH; ++column)
+        LineTo(dc, x0 + column, y0 - printedColumnOffset(column));
+}
+
+void printParameterList(HDC dc, int x0, int y0)
+{
+    const ReportPoint origin = {x0, y0};
+    const ScopedTextAlign align(dc, TA_BOTTOM | TA_LEFT);
+    {
+        const ScopedFont title(createReportFont(REPORT_FONT_TITLE));
+        const ScopedSelection selected(dc, title.get());
+        const ReportLabel label = listingTitle(origin);
+        text(dc, label.at.x, label.at.y, label.text);
+    }
+    {
+        const ScopedFont section(createReportFont(REPORT_FONT_SECTION));
+        const ScopedSelection selected(dc, section.get());
+        ReportLabel sections[LISTING_SECTION_COUNT];
+        listingSections(origin, sections);
+        for (const ReportLabel &label : sections)
+            text(dc, label.at.x, label.at.y, label.text);
+    }
+    ParameterSet p;
+    copyDeviceParameters(&p);
+    ReportLine lines[LISTING_LINE_COUNT];
+    listingLines(p, origin, lines);
+    const ScopedFont body(createReportFont(REPORT_FONT_BODY));
+    const ScopedSelection selected(dc, body.get());
+    for (const ReportLine &l : lines)
+        text(dc, l.at.x, l.at.y, l.text);
+}
+
+long printReport(HDC dc, const char *documentName)
+{
+    PrintJob job(dc, documentName);
+    if (!job.started() || !job.startPage())
+        return lastErrorOf();
+
+    const int horzRes = GetDeviceCaps(dc, HORZRES);
+    const int vertRes = GetDeviceCaps(dc, VERTRES);
+    const ReportLayout layout = reportLayout(horzRes, vertRes);
+    // The logical page is stretched independently in x and y onto the printable area.
+    SetMapMode(dc, MM_ANISOTROPIC);
+    SetWindowExtEx(dc, layout.pageWidth, layout.pageHeight, nullptr);
+    SetViewportExtEx(dc, horzRes, vertRes, nullptr);
+    SetViewportOrgEx(dc, 0, 0, nullptr);
+
+    printReportHeader(dc);
+    printTrendAxes(dc, layout.plotOrigin.x, layout.plotOrigin.y);
+    printTrend(dc, layout.plotOrigin.x, layout.plotOrigin.y);
+    printParameterList(dc, layout.listingOrigin.x, layout.listingOrigin.y);
+
+    if (!job.endPage())
+        return lastErrorOf();
+    return 0;
+}
