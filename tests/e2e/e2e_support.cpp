@@ -532,3 +532,33 @@ std::vector<int> Program::checkedMenuRows(const std::string &menuKey)
     }
     return rows;
 }
+
+long simStatus(const std::string &field)
+{
+    const std::string status = simCommand("status");
+    const std::size_t at = status.find(" " + field + "=");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + field.size() + 2);
+}
+
+// The spike is measurement count + 1 (or + 2 when a tick slipped in between
+// the two commands, which both markers share).
+long sendStreamMarker()
+{
+    const long before = simStatus("sent");
+    simCommand("set-measurement " + std::to_string(STREAM_MARKER_LEVEL));
+    waitFor([&] { return simStatus("sent") >= before + 3; }, 2000, 10);
+    simCommand("set-measurement " + std::to_string(STREAM_BASE_LEVEL));
+    return before;
+}
+
+// A spike starts where the trace reaches the marker level and did not in the column before.
+std::vector<int> streamMarkerColumns(const ClientImage &client)
+{
+    const int markerY = 295 - 2 * STREAM_MARKER_LEVEL;
+    const auto high = [&](int x) { return client.count(BLUE, x, markerY - 4, x + 1, markerY + 5) > 0; };
+    std::vector<int> starts;
+    for (int x = 366; x <= 866; ++x)
+        if (high(x) && !high(x - 1))
+            starts.push_back(x);
+    return starts;
+}

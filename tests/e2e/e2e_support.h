@@ -2,6 +2,7 @@
 // xdotool input and screen captures.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <initializer_list>
 #include <map>
@@ -137,3 +138,30 @@ private:
 };
 
 std::string readFile(const std::string &path);
+
+// Asks until the condition holds or the time is up.
+template <typename Condition> bool waitFor(Condition ok, int timeoutMs, int stepMs = 100)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        if (ok())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
+        pause(stepMs);
+    }
+}
+
+// A field of the simulator's `status` line ("sent", "dropped", ...), -1 when absent.
+long simStatus(const std::string &field);
+
+// Measuring that no measurement is lost across an operation: with the trend at
+// 10 s per screen every measurement is one trend column, so the columns between
+// two short spikes in the stream count what the program received and drew
+// between them, and the simulator counts what it sent.
+inline constexpr int STREAM_BASE_LEVEL = 20;   // kW%
+inline constexpr int STREAM_MARKER_LEVEL = 90; // kW%, 2 pixels per kW% above the baseline at 295
+// Sends one spike; returns the simulator's count of measurements sent before it.
+long sendStreamMarker();
+// Trend columns (client x) where a spike starts, left to right.
+std::vector<int> streamMarkerColumns(const ClientImage &client);

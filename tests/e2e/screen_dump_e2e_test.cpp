@@ -27,19 +27,6 @@ std::string settingsImage(int port, int rollMode, int stopAtAlarm)
 
 constexpr int ROLL_10S = 0; // one trend column per measurement
 
-// Asks until the condition holds or the time is up.
-template <typename Condition> bool waitFor(Condition ok, int timeoutMs, int stepMs = 100)
-{
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    for (;;) {
-        if (ok())
-            return true;
-        if (std::chrono::steady_clock::now() >= deadline)
-            return false;
-        pause(stepMs);
-    }
-}
-
 // ---- the BMP file, read with the format's own offsets ------------------------
 
 std::uint32_t le(const std::string &f, std::size_t at, int bytes)
@@ -186,13 +173,6 @@ bool dumpAs(Program &program, const std::string &typed)
 }
 
 // The simulator's status field (measurements sent, frames dropped, ...).
-long simStatus(const std::string &field)
-{
-    const std::string status = simCommand("status");
-    const std::size_t at = status.find(" " + field + "=");
-    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + field.size() + 2);
-}
-
 std::vector<std::string> bmpFilesIn(const std::string &dir)
 {
     std::vector<std::string> found;
@@ -316,59 +296,29 @@ TEST_F(ScreenDump, CancellingTheDialogWritesNothingAndSaysNothing)
 
 // ---- no measurement lost -----------------------------------------------------
 
-constexpr int MARKER_LEVEL = 90; // 2 pixels per kW% above the baseline at 295
-constexpr int BASE_LEVEL = 20;
-
-// A short spike in the stream: the count of measurements sent before it, so
-// that the spike is measurement count + 1 (or + 2 when a tick slipped in
-// between the two commands, which both markers share).
-long sendMarker()
-{
-    const long before = simStatus("sent");
-    simCommand("set-measurement " + std::to_string(MARKER_LEVEL));
-    waitFor([&] { return simStatus("sent") >= before + 3; }, 2000, 10);
-    simCommand("set-measurement " + std::to_string(BASE_LEVEL));
-    return before;
-}
-
-// Trend columns (client x) where a spike starts: the trace reaches the
-// marker level there and did not in the column before.
-std::vector<int> spikeStarts(const ClientImage &client)
-{
-    const int markerY = 295 - 2 * MARKER_LEVEL;
-    const auto high = [&](int x) { return client.count(BLUE, x, markerY - 4, x + 1, markerY + 5) > 0; };
-    std::vector<int> starts;
-    for (int x = 366; x <= 866; ++x)
-        if (high(x) && !high(x - 1))
-            starts.push_back(x);
-    return starts;
-}
-
-// At 10 s per screen every measurement is one trend column, so the columns
-// between two spikes count the measurements the program received and drew
-// between them; the simulator counts those it sent. They agree within the
-// one tick by which either spike can be late.
+// The measurements drawn between two spikes and those the simulator sent
+// between them agree within the one tick by which either spike can be late.
 TEST_F(ScreenDump, TheDeviceStreamGoesOnWithoutLossThroughADump)
 {
     Program program(settingsImage(1, ROLL_10S, 0));
     ASSERT_TRUE(program.waitForWindow());
     ASSERT_TRUE(deviceKnown(program));
-    simCommand("set-measurement " + std::to_string(BASE_LEVEL));
+    simCommand("set-measurement " + std::to_string(STREAM_BASE_LEVEL));
     pause(500);
     const long droppedBefore = simStatus("dropped");
 
-    const long first = sendMarker();
+    const long first = sendStreamMarker();
     ASSERT_TRUE(dumpAs(program, windowsPath(program.workdir() + "/stream.bmp")));
     ASSERT_TRUE(waitFor([&] { return dumpComplete(program.workdir() + "/stream.bmp"); }, 5000));
-    const long second = sendMarker();
+    const long second = sendStreamMarker();
     const long sentBetween = second - first;
     ASSERT_LT(sentBetween, 450) << "the dump took too long for both spikes to fit in the trend";
 
     // Both spikes on screen, then the picture is frozen to be measured.
-    ASSERT_TRUE(waitFor([&] { return spikeStarts(program.capture()).size() >= 2; }, 3000));
+    ASSERT_TRUE(waitFor([&] { return streamMarkerColumns(program.capture()).size() >= 2; }, 3000));
     program.keys("Pause");
     pause(300);
-    const std::vector<int> starts = spikeStarts(program.capture());
+    const std::vector<int> starts = streamMarkerColumns(program.capture());
     ASSERT_EQ(starts.size(), 2u);
     const int drawnBetween = starts[1] - starts[0];
     std::cout << "measurements sent between the spikes: " << sentBetween << ", trend columns: " << drawnBetween
