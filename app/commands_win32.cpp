@@ -78,7 +78,7 @@ bool handleCommand(int id)
         return true;
     default:
         if (id >= IDM_COM1 && id < IDM_COM1 + PORT_COUNT) {
-            choosePort(ops, id - IDM_PARAMETERS);
+            choosePort(ops, id - IDM_COM1 + 1);
             return true;
         }
         return false;

@@ -1,4 +1,4 @@
-// Port commands: start-up open, port change from the menu, Auto connect, and the port-failed mark.
+// Port commands: start-up open, port change from the menu, Auto connect, the port-failed mark and a failed line.
 #include "app/port_commands.h"
 
 #include "app/reply_check.h"
@@ -17,9 +17,15 @@ bool portFailedMarkSet()
     return monitorSettings.comPort > PORT_FAILED_MARK;
 }
 
+// The mark on comPort says that no connection is open, not why. This says
+// that the line of the connection failed, not the user's choice: only then is
+// the port tried again without being asked. GUI thread only, never stored:
+// the settings file keeps its one mark for both.
+static bool lineFailed = false;
+
 int comMenuId(int port)
 {
-    return IDM_PARAMETERS + port;
+    return IDM_COM1 + port - 1;
 }
 
 static void markPortFailed()
@@ -37,6 +43,7 @@ void openStartupPort(const ShellOps &ops)
     // not make them close a connection that was never made.
     const int port = unmarkedComPort();
     monitorSettings.comPort = static_cast<std::uint16_t>(port);
+    lineFailed = false; // a start-up open that fails is the user's choice failing
     if (!ops.openPort(port)) {
         ops.showWarning(MSG_PORT_FAILED);
         markPortFailed();
@@ -49,6 +56,9 @@ void choosePort(const ShellOps &ops, int port)
     // A marked comPort never equals port, so choosing the failed port tries it again.
     if (port == monitorSettings.comPort)
         return;
+    // The user's choice ends the quiet reopening, whether or not it opens. Set
+    // before anything can show a message box, whose message loop runs the timers.
+    lineFailed = false;
     if (portFailedMarkSet())
         monitorSettings.comPort = static_cast<std::uint16_t>(unmarkedComPort());
     else
@@ -67,6 +77,7 @@ void choosePort(const ShellOps &ops, int port)
 
 void autoConnect(const ShellOps &ops)
 {
+    lineFailed = false; // as for a chosen port
     ops.setBusyCursor(true);
     if (!portFailedMarkSet())
         ops.closePort();
@@ -95,4 +106,36 @@ void autoConnect(const ShellOps &ops)
     if (!portFailedMarkSet() && !ops.openPort(monitorSettings.comPort))
         markPortFailed();
     ops.showWarning(MSG_DEVICE_NOT_FOUND);
+}
+
+bool closeFailedLine(const ShellOps &ops, bool readerGaveUp)
+{
+    // A marked port has no connection, so no reader to have given up.
+    if (!readerGaveUp || portFailedMarkSet())
+        return false;
+    // The reader only waits to be stopped now: the bytes of a device plugged in
+    // again would never be read on this connection.
+    ops.closePort();
+    markPortFailed(); // the check mark stays: it is still the user's port
+    lineFailed = true;
+    return true;
+}
+
+bool reopenFailedLine(const ShellOps &ops)
+{
+    if (!lineFailed)
+        return false;
+    const int port = unmarkedComPort();
+    // Quiet: the user did not ask, and a box a second would bury the window.
+    if (!ops.openPort(port))
+        return false;
+    monitorSettings.comPort = static_cast<std::uint16_t>(port);
+    lineFailed = false;
+    // Nothing is saved: the file already names this port (or carries the mark
+    // from a write while the line was down, which the next write takes off and
+    // which start-up opens as this port anyway). The device is asked as after a
+    // port change, through the posted command: its wait then runs from the
+    // message loop, not inside this timer's handler.
+    ops.postPortOpened();
+    return true;
 }

@@ -1,8 +1,11 @@
-// The COM port choice: start-up open, the "COM &1".."COM &8" items and "&Auto connect".
+// The COM port choice: start-up open, the "COM &1".."COM &8" items, "&Auto connect" and a failed line.
 //
 // While the port chosen last could not be opened, comPort holds that port plus
 // PORT_FAILED_MARK (11..18); a comPort above 10 therefore means that no port
-// connection is open, and every command here keeps that true.
+// connection is open, and every command here keeps that true. A connection
+// whose line fails (the cable pulled) is closed and its port marked the same
+// way; only then, and until the user picks a port or Auto connect, the port is
+// tried again once a second.
 #pragma once
 
 #include "app/shell_ops.h"
@@ -22,3 +25,13 @@ void openStartupPort(const ShellOps &ops);
 void choosePort(const ShellOps &ops, int port);
 // "&Auto connect": probes ports 1..8 for the device. Blocks up to 2 s per port.
 void autoConnect(const ShellOps &ops);
+
+// TIMER_TICK: readerGaveUp says that the reader has stopped reading because the
+// line failed. The connection is then closed and the port marked as a failed
+// open would mark it (the check mark stays), and the quiet reopening begins.
+// True when it was closed.
+bool closeFailedLine(const ShellOps &ops, bool readerGaveUp);
+// TIMER_POLL: while the port is marked because its line failed, one attempt to
+// reopen it, without a message. On success the mark is gone and the device is
+// asked for its parameters, as after a port change. True when it reopened.
+bool reopenFailedLine(const ShellOps &ops);

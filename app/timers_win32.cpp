@@ -1,11 +1,16 @@
 // WM_TIMER of the main window: the three timers' window calls around their steps.
 #include "app/main_window_win32.h"
 
+#include "app/port_commands.h"
 #include "app/timer_steps.h"
 #include "app/shell_messages.h"
+#include "link/port_win32.h"
 
 static void onTick()
 {
+    // The reader gives up on a line that fails every read (a pulled cable) and
+    // then only waits to be stopped; the connection is the GUI thread's to close.
+    closeFailedLine(windowShellOps(), portReadFailed());
     const TickOutcome outcome = runTickStep();
     if (outcome.transfer == TransferCheck::Timeout)
         MessageBoxA(mainWindow, MSG_CONFIRM_TIMEOUT, captionText, MB_OK | MB_ICONERROR);
@@ -28,6 +33,9 @@ void handleTimer(WPARAM id)
             InvalidateRect(mainWindow, nullptr, FALSE);
         break;
     case TIMER_POLL:
+        // Before the poll: a port reopened here has no live link yet, and its
+        // posted command asks the device anyway.
+        reopenFailedLine(windowShellOps());
         runPollStep();
         break;
     default:

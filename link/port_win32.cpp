@@ -51,7 +51,7 @@ enum class ReadStep { Again, Pending, Failed, Stopped, Broken };
 // A completed read hands its block to the receive path; a block of another
 // length than 4 is dropped. Without time-outs a read never completes empty, so
 // an empty one counts as a failure: asking again at once could spin.
-static ReadStep reader_deliver(const std::uint8_t *buffer, DWORD got)
+static ReadStep readerDeliver(const std::uint8_t *buffer, DWORD got)
 {
     if (got == READ_SIZE)
         receiveBytes(buffer, static_cast<int>(got));
@@ -59,18 +59,18 @@ static ReadStep reader_deliver(const std::uint8_t *buffer, DWORD got)
 }
 
 // One read request.
-static ReadStep reader_request(HANDLE port, std::uint8_t *buffer, OVERLAPPED *ov)
+static ReadStep readerRequest(HANDLE port, std::uint8_t *buffer, OVERLAPPED *ov)
 {
     DWORD got = 0;
     if (ReadFile(port, buffer, READ_SIZE, &got, ov))
-        return reader_deliver(buffer, got);
+        return readerDeliver(buffer, got);
     return GetLastError() == ERROR_IO_PENDING ? ReadStep::Pending : ReadStep::Failed;
 }
 
 // The read is over (or about to go): cancel it and wait until the port has let
 // go of the buffer and the event. CancelIoEx gives 995 on Windows and wine;
 // CancelIo covers systems without it (the read was issued by this thread).
-static void reader_cancel(HANDLE port, OVERLAPPED *ov)
+static void readerCancel(HANDLE port, OVERLAPPED *ov)
 {
     if (!CancelIoEx(port, ov) && GetLastError() != ERROR_NOT_FOUND)
         CancelIo(port);
@@ -81,23 +81,23 @@ static void reader_cancel(HANDLE port, OVERLAPPED *ov)
 // Waits for the pending read or the stop request. A wake-up that finds the
 // read still incomplete leaves it pending; the event is reset before the
 // question, so a completion right after it still wakes the next wait.
-static ReadStep reader_await(HANDLE port, HANDLE *waitList, std::uint8_t *buffer, OVERLAPPED *ov)
+static ReadStep readerAwait(HANDLE port, HANDLE *waitList, std::uint8_t *buffer, OVERLAPPED *ov)
 {
     for (;;) {
         const DWORD w = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
         if (w == WAIT_OBJECT_0) {
-            reader_cancel(port, ov);
+            readerCancel(port, ov);
             return ReadStep::Stopped;
         }
         if (w != WAIT_OBJECT_0 + 1) {
             // The wait itself failed: waiting again would fail again at once.
-            reader_cancel(port, ov);
+            readerCancel(port, ov);
             return ReadStep::Broken;
         }
         ResetEvent(waitList[1]);
         DWORD got = 0;
         if (GetOverlappedResult(port, ov, &got, FALSE))
-            return reader_deliver(buffer, got);
+            return readerDeliver(buffer, got);
         // Once the other end has gone the read completes with an error (109 under wine).
         if (GetLastError() != ERROR_IO_INCOMPLETE)
             return ReadStep::Failed;
@@ -105,7 +105,7 @@ static ReadStep reader_await(HANDLE port, HANDLE *waitList, std::uint8_t *buffer
 }
 
 // Pause between failed reads; true when a stop request arrived meanwhile.
-static bool reader_pause(HANDLE stopEvent)
+static bool readerPause(HANDLE stopEvent)
 {
     return WaitForSingleObject(stopEvent, READ_RETRY_PAUSE_MS) != WAIT_TIMEOUT;
 }
@@ -115,7 +115,7 @@ static bool reader_pause(HANDLE stopEvent)
 // simply asks again spin at full speed. Failed reads are therefore retried a
 // few times with a pause that still listens for the stop request, then the
 // reader stops reading, marks the failure and only waits to be stopped.
-static DWORD reader_run(HANDLE port, HANDLE stopEvent, HANDLE readEvent)
+static DWORD readerRun(HANDLE port, HANDLE stopEvent, HANDLE readEvent)
 {
     std::uint8_t buffer[READ_SIZE];
     OVERLAPPED ov;
@@ -125,9 +125,9 @@ static DWORD reader_run(HANDLE port, HANDLE stopEvent, HANDLE readEvent)
     int failures = 0;
 
     for (;;) {
-        ReadStep step = reader_request(port, buffer, &ov);
+        ReadStep step = readerRequest(port, buffer, &ov);
         if (step == ReadStep::Pending)
-            step = reader_await(port, waitList, buffer, &ov);
+            step = readerAwait(port, waitList, buffer, &ov);
         if (step == ReadStep::Stopped)
             return 1;
         if (step == ReadStep::Broken)
@@ -139,7 +139,7 @@ static DWORD reader_run(HANDLE port, HANDLE stopEvent, HANDLE readEvent)
         ClearCommError(port, nullptr, nullptr);
         if (++failures >= READ_ATTEMPTS)
             break;
-        if (reader_pause(stopEvent))
+        if (readerPause(stopEvent))
             return 1;
     }
     connection.readFailed.store(true, std::memory_order_release);
@@ -157,7 +157,7 @@ static DWORD WINAPI readerThread(LPVOID)
         WaitForSingleObject(stopEvent, INFINITE);
         return 1;
     }
-    const DWORD code = reader_run(port, stopEvent, readEvent);
+    const DWORD code = readerRun(port, stopEvent, readEvent);
     CloseHandle(readEvent);
     return code;
 }
@@ -168,7 +168,7 @@ static DWORD WINAPI readerThread(LPVOID)
 // buffer. PurgeComm(PURGE_TXABORT) is what aborts it on Windows; under wine it
 // only flushes the queue and returns TRUE, which leaves a write on a stopped
 // line pending, so the write is cancelled as well (995).
-static void writer_abort(HANDLE port, OVERLAPPED *ov)
+static void writerAbort(HANDLE port, OVERLAPPED *ov)
 {
     PurgeComm(port, PURGE_TXABORT);
     if (!CancelIoEx(port, ov) && GetLastError() != ERROR_NOT_FOUND)
@@ -180,17 +180,17 @@ static void writer_abort(HANDLE port, OVERLAPPED *ov)
 // Waits for the pending write or the stop request; true when the stop request
 // ended it. A wake-up that finds the write still incomplete waits again: the
 // record and buffer must not be reused or dropped while the write runs.
-static bool writer_await(HANDLE port, HANDLE *waitList, OVERLAPPED *ov, DWORD count)
+static bool writerAwait(HANDLE port, HANDLE *waitList, OVERLAPPED *ov, DWORD count)
 {
     for (;;) {
         const DWORD w = WaitForMultipleObjects(2, waitList, FALSE, INFINITE);
         if (w == WAIT_OBJECT_0) {
-            writer_abort(port, ov);
+            writerAbort(port, ov);
             return true;
         }
         if (w != WAIT_OBJECT_0 + 1) {
             // The wait failed: cancel the write and wait for it before the pass ends.
-            writer_abort(port, ov);
+            writerAbort(port, ov);
             return false;
         }
         DWORD sent = 0;
@@ -229,7 +229,7 @@ static int drainPass(HANDLE port, HANDLE stopEvent)
             break;
         }
         // Other errors (21 under wine once the device has gone) lose the bytes.
-        if (GetLastError() == ERROR_IO_PENDING && writer_await(port, waitList, &ov, static_cast<DWORD>(count)))
+        if (GetLastError() == ERROR_IO_PENDING && writerAwait(port, waitList, &ov, static_cast<DWORD>(count)))
             result = 1;
         // Bytes that arrived meanwhile wait for the next wake-up.
         break;
@@ -264,7 +264,7 @@ static DWORD WINAPI writerThread(LPVOID)
 
 // ---- open and close ---------------------------------------------------------
 
-static HANDLE port_openDevice(int port)
+static HANDLE openDevice(int port)
 {
     // "\\.\" lets COM10 and above be opened too; for COM1..COM9 it changes nothing.
     char name[32];
@@ -276,7 +276,7 @@ static HANDLE port_openDevice(int port)
 
 // 8N1 at the given rate, no handshake of any kind, DTR and RTS held off, no
 // time-outs (a read completes when all its bytes are there), 1500-byte queues.
-static bool port_configure(HANDLE port, unsigned long baudRate)
+static bool configurePort(HANDLE port, unsigned long baudRate)
 {
     DCB dcb;
     std::memset(&dcb, 0, sizeof dcb);
@@ -296,7 +296,7 @@ static bool port_configure(HANDLE port, unsigned long baudRate)
     return SetupComm(port, PORT_QUEUE_SIZE, PORT_QUEUE_SIZE) != 0;
 }
 
-static bool port_closeHandle(HANDLE *h)
+static bool closeAndClear(HANDLE *h)
 {
     bool ok = true;
     if (*h)
@@ -307,7 +307,7 @@ static bool port_closeHandle(HANDLE *h)
 
 // Stops and waits for whichever workers run, then closes every handle in the
 // order events, threads, port. Returns true when every close succeeded.
-static bool port_release()
+static bool releaseConnection()
 {
     if (connection.stopReaderEvent)
         SetEvent(connection.stopReaderEvent);
@@ -324,23 +324,23 @@ static bool port_release()
     // The writer has ended: from here on what is sent is lost, not kept for the next port.
     detachTransmitWriter();
 
-    bool ok = port_closeHandle(&connection.stopReaderEvent);
-    ok = port_closeHandle(&connection.stopWriterEvent) && ok;
+    bool ok = closeAndClear(&connection.stopReaderEvent);
+    ok = closeAndClear(&connection.stopWriterEvent) && ok;
     // No writer is left to wake: signalTxReady must see no event from here on.
     HANDLE ready = txReadyEvent;
     txReadyEvent = nullptr;
-    ok = port_closeHandle(&ready) && ok;
-    ok = port_closeHandle(&connection.readerThread) && ok;
-    ok = port_closeHandle(&connection.writerThread) && ok;
+    ok = closeAndClear(&ready) && ok;
+    ok = closeAndClear(&connection.readerThread) && ok;
+    ok = closeAndClear(&connection.writerThread) && ok;
     // The workers have cancelled their own I/O, so nothing is pending on the port now.
-    ok = port_closeHandle(&connection.port) && ok;
+    ok = closeAndClear(&connection.port) && ok;
     connection.readerThreadId = 0;
     connection.writerThreadId = 0;
     connection.readFailed.store(false, std::memory_order_release);
     return ok;
 }
 
-static bool port_startWorkers()
+static bool startWorkers()
 {
     connection.stopReaderEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     connection.stopWriterEvent = CreateEventA(nullptr, FALSE, FALSE, nullptr);
@@ -359,17 +359,17 @@ int openPort(int port, unsigned long baudRate)
     if (portIsOpen())
         return 0;
     connection.readFailed.store(false, std::memory_order_release);
-    connection.port = port_openDevice(port);
+    connection.port = openDevice(port);
     if (!connection.port)
         return 0;
-    if (!port_configure(connection.port, baudRate)) {
-        port_closeHandle(&connection.port);
+    if (!configurePort(connection.port, baudRate)) {
+        closeAndClear(&connection.port);
         return 0;
     }
     // A fresh start for this line: nothing left from an earlier one goes out on it.
     attachTransmitWriter();
-    if (!port_startWorkers()) {
-        port_release();
+    if (!startWorkers()) {
+        releaseConnection();
         return 0;
     }
     return 1;
@@ -379,5 +379,5 @@ int closePort()
 {
     if (!portIsOpen())
         return 0;
-    return port_release() ? 0 : 1;
+    return releaseConnection() ? 0 : 1;
 }

@@ -1,4 +1,5 @@
-// Port commands: start-up open and the port-failed mark, port change from the menu, Auto connect, replyCheck.
+// Port commands: start-up open and the port-failed mark, port change from the menu, Auto connect, a failed
+// line and its quiet reopening, replyCheck.
 #include "app/port_commands.h"
 
 #include <gtest/gtest.h>
@@ -267,6 +268,147 @@ TEST_F(PortCommands, AutoConnectWithoutADeviceMarksAnOldPortThatNoLongerOpens)
     autoConnect(ops);
     EXPECT_EQ(fake.log[fake.log.size() - 2], "arrow cursor");
     EXPECT_EQ(monitorSettings.comPort, 12);
+}
+
+// The cable is pulled from the connection on COM1: the reader gives up, the tick sees it.
+class FailedLine : public PortCommands {
+protected:
+    void SetUp() override
+    {
+        PortCommands::SetUp();
+        openStartupPort(ops);
+        fake.portOpens[1] = false; // the adapter has gone: COM1 no longer opens
+        ASSERT_TRUE(closeFailedLine(ops, true));
+        fake.log.clear();
+    }
+
+    static std::vector<std::string> retries(int count)
+    {
+        for (int i = 0; i < count; ++i)
+            reopenFailedLine(ops);
+        return fake.log;
+    }
+};
+
+TEST_F(PortCommands, AFailedLineIsClosedAndMarkedAndKeepsItsCheck)
+{
+    openStartupPort(ops);
+    fake.log.clear();
+    EXPECT_FALSE(closeFailedLine(ops, false));
+    EXPECT_TRUE(fake.log.empty()) << "a line that works is left alone";
+
+    EXPECT_TRUE(closeFailedLine(ops, true));
+    EXPECT_EQ(fake.log, std::vector<std::string>{"close"}) << "no message: the readings going blank say it";
+    EXPECT_EQ(fake.openNow, 0);
+    EXPECT_EQ(monitorSettings.comPort, 11);
+    EXPECT_TRUE(fake.checked[2001]);
+    EXPECT_EQ(checkedComItems(), 1);
+    EXPECT_EQ(fake.saves, 0) << "the mark reaches the file with the next write";
+
+    // Marked: no connection is open, so there is nothing to close again.
+    fake.log.clear();
+    EXPECT_FALSE(closeFailedLine(ops, true));
+    EXPECT_TRUE(fake.log.empty());
+}
+
+TEST_F(FailedLine, ItsPortIsTriedAgainQuietlyUntilItOpens)
+{
+    EXPECT_EQ(retries(3), (std::vector<std::string>{"open 1 failed", "open 1 failed", "open 1 failed"}));
+    EXPECT_EQ(monitorSettings.comPort, 11);
+
+    fake.portOpens[1] = true; // plugged in again
+    fake.log.clear();
+    EXPECT_TRUE(reopenFailedLine(ops));
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 1"}) << "asked through the posted command, not here";
+    EXPECT_EQ(fake.openNow, 1);
+    EXPECT_EQ(monitorSettings.comPort, 1);
+    EXPECT_TRUE(fake.checked[2001]);
+    EXPECT_EQ(checkedComItems(), 1);
+    EXPECT_EQ(fake.portOpenedPosts, 1);
+    EXPECT_EQ(fake.saves, 0) << "the file already names COM1";
+
+    fake.log.clear();
+    EXPECT_TRUE(retries(2).empty()) << "reopened: the retries are over";
+}
+
+TEST_F(FailedLine, FailsAgainAfterAReopenAndIsRetriedAgain)
+{
+    fake.portOpens[1] = true;
+    ASSERT_TRUE(reopenFailedLine(ops));
+    fake.portOpens[1] = false;
+    ASSERT_TRUE(closeFailedLine(ops, true));
+    fake.log.clear();
+    EXPECT_EQ(retries(1), std::vector<std::string>{"open 1 failed"});
+}
+
+TEST_F(FailedLine, ChoosingItsPortReopensItAndEndsTheRetries)
+{
+    fake.portOpens[1] = true;
+    choosePort(ops, 1); // a marked port never equals the chosen one
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 1"}) << "nothing open: nothing to close";
+    EXPECT_EQ(monitorSettings.comPort, 1);
+    EXPECT_EQ(fake.saves, 1);
+    EXPECT_EQ(fake.portOpenedPosts, 1);
+    fake.log.clear();
+    EXPECT_TRUE(retries(2).empty());
+}
+
+TEST_F(FailedLine, AChoiceThatFailsToOpenEndsTheRetries)
+{
+    choosePort(ops, 1);
+    EXPECT_EQ(fake.log, (std::vector<std::string>{"open 1 failed", PORT_WARNING}));
+    EXPECT_EQ(monitorSettings.comPort, 11);
+    fake.portOpens[1] = true;
+    fake.log.clear();
+    EXPECT_TRUE(retries(3).empty()) << "the user's choice failed: it waits for the user";
+
+    choosePort(ops, 1);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 1"});
+    EXPECT_EQ(monitorSettings.comPort, 1);
+}
+
+TEST_F(FailedLine, ChoosingAnotherPortEndsTheRetries)
+{
+    choosePort(ops, 2);
+    EXPECT_EQ(fake.log, std::vector<std::string>{"open 2"});
+    EXPECT_FALSE(fake.checked[2001]);
+    EXPECT_TRUE(fake.checked[2002]);
+    fake.portOpens[1] = true;
+    fake.log.clear();
+    EXPECT_TRUE(retries(2).empty());
+    EXPECT_EQ(fake.openNow, 2);
+}
+
+TEST_F(FailedLine, AutoConnectEndsTheRetries)
+{
+    fake.devicePort = 0; // nowhere to be found
+    autoConnect(ops);
+    EXPECT_EQ(fake.log.back(), NOT_FOUND_WARNING);
+    EXPECT_EQ(monitorSettings.comPort, 11) << "a marked port is not tried after the search";
+    fake.portOpens[1] = true;
+    fake.log.clear();
+    EXPECT_TRUE(retries(2).empty());
+}
+
+TEST_F(PortCommands, AFailedStartUpOrChangeIsNeverRetried)
+{
+    fake.portOpens[1] = false;
+    openStartupPort(ops);
+    fake.portOpens[1] = true;
+    fake.log.clear();
+    for (int i = 0; i < 3; ++i)
+        EXPECT_FALSE(reopenFailedLine(ops));
+    EXPECT_TRUE(fake.log.empty());
+    EXPECT_EQ(monitorSettings.comPort, 11);
+
+    choosePort(ops, 1);
+    fake.portOpens[3] = false;
+    choosePort(ops, 3);
+    fake.portOpens[3] = true;
+    fake.log.clear();
+    EXPECT_FALSE(reopenFailedLine(ops));
+    EXPECT_TRUE(fake.log.empty());
+    EXPECT_EQ(monitorSettings.comPort, 13);
 }
 
 TEST(ReplyCheck, RequestsTheUploadAndWaitsForTheFirstParameterCode)

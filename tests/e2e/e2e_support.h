@@ -113,6 +113,8 @@ public:
     bool closeWindow(int timeoutMs = 10000);
     bool waitForExit(int timeoutMs);
     bool running() const;
+    // The process that wine runs the program in (its /proc entry: threads, CPU time).
+    int pid() const { return pid_; }
     const std::string &mainWindow() const { return window_; }
     // A visible window with this title other than the main window (message
     // boxes carry the main window's caption); empty on time-out.
