@@ -56,14 +56,12 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)
     ShowWindow(mainWindow, showCommand);
     UpdateWindow(mainWindow);
 
-    HACCEL accelerators = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    // No accelerator table: the menus are reached with Alt and their underlined letters.
     MSG msg = {};
     // GetMessageA returns -1 on failure, which would spin for ever: leave then too.
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (!TranslateAcceleratorA(mainWindow, accelerators, &msg)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
     }
     return static_cast<int>(msg.wParam);
 }

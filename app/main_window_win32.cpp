@@ -19,7 +19,7 @@ HINSTANCE appInstance;
 HWND mainWindow;
 char captionText[TEXT_BUFFER_SIZE];
 char classNameText[TEXT_BUFFER_SIZE];
-HWND resetButtons[3];
+HWND resetButtons[RESET_BUTTON_COUNT];
 RECT trendUpdateRect;
 
 static void onCreate(HWND window)
@@ -42,7 +42,7 @@ static void onCreate(HWND window)
 
     createGdiResources();
 
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < RESET_BUTTON_COUNT; ++i) {
         resetButtons[i] = CreateWindowExA(0, "BUTTON", "Reset", WS_CHILD | WS_VISIBLE, RESET_BUTTON_X,
                                           RESET_BUTTON_Y[i], RESET_BUTTON_WIDTH, RESET_BUTTON_HEIGHT, window,
                                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(ID_RESET_MAX_PEAK + i)),

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "app/panel_layout.h"
 #include "app/shell_ops.h"
 
 struct ParameterOps;
@@ -11,9 +12,9 @@ inline constexpr int TEXT_BUFFER_SIZE = 100;
 
 extern HINSTANCE appInstance;
 extern HWND mainWindow;
-extern char captionText[TEXT_BUFFER_SIZE];   // string 102: title, message box title
-extern char classNameText[TEXT_BUFFER_SIZE]; // string 109
-extern HWND resetButtons[3];                 // ids 10, 11, 12
+extern char captionText[TEXT_BUFFER_SIZE];    // string 102: title, message box title
+extern char classNameText[TEXT_BUFFER_SIZE];  // string 109
+extern HWND resetButtons[RESET_BUTTON_COUNT]; // ids 10, 11, 12
 extern RECT trendUpdateRect;
 
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -41,7 +41,8 @@ inline constexpr PanelPoint DPDT_PEAK_AT = {250, 273};    // valueFont, right/bo
 inline constexpr PanelPoint DVDT_INDICATOR_AT = {260, 300}; // labelFont, right/bottom
 
 // The "Reset" buttons: x 260, 60 x 20, in id order 10, 11, 12.
+inline constexpr int RESET_BUTTON_COUNT = 3;
 inline constexpr int RESET_BUTTON_X = 260;
 inline constexpr int RESET_BUTTON_WIDTH = 60;
 inline constexpr int RESET_BUTTON_HEIGHT = 20;
-inline constexpr int RESET_BUTTON_Y[3] = {78, 168, 248};
+inline constexpr int RESET_BUTTON_Y[RESET_BUTTON_COUNT] = {78, 168, 248};

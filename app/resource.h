@@ -26,7 +26,3 @@
 #define ID_RESET_MIN_PEAK 11
 #define ID_RESET_DPDT_PEAK 12
 #define ID_PORT_OPENED 500
-
-// The program carries no accelerator table; loading this id yields none, and
-// every message passes the accelerator translation untouched.
-#define IDR_ACCELERATORS 109

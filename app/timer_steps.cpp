@@ -70,17 +70,37 @@ TickOutcome runTickStep()
     return outcome;
 }
 
+// The measurement and the dPdt peak are drawn right-aligned without leading
+// blanks, from three digits down to "--".
+static constexpr std::int32_t FIRST_THREE_DIGIT_VALUE = 100;
+
+static bool losesDigits(std::int32_t painted, std::int32_t now)
+{
+    return painted >= FIRST_THREE_DIGIT_VALUE && now < FIRST_THREE_DIGIT_VALUE;
+}
+
+// The dPdt peak as its text shows it: the dashes while the function is off.
+static std::int32_t shownDpdtPeak()
+{
+    if (sharedLoad(deviceParameters.dpdtMode) == 0)
+        return -1;
+    return sharedLoad(liveReadings.dpdtPeak);
+}
+
 bool runPanelCheck()
 {
     const std::int32_t measurement = sharedLoad(liveReadings.measurement);
     if (measurement == uiState.lastPaintedMeasurement && sharedLoad(liveReadings.peaksChanged) == 0 &&
         sharedLoad(liveReadings.dvdtSeen) == 0)
         return false;
-    // From three digits to two: the refilled panel leaves no stale digit.
-    if (measurement < 100 && uiState.lastPaintedMeasurement >= 100)
+    // From three digits to fewer: the refilled panel leaves no stale digit.
+    const std::int32_t dpdtPeak = shownDpdtPeak();
+    if (losesDigits(uiState.lastPaintedMeasurement, measurement) ||
+        losesDigits(uiState.lastPaintedDpdtPeak, dpdtPeak))
         uiState.frameRedrawRequested = 1;
     sharedStore(liveReadings.peaksChanged, 0);
     uiState.lastPaintedMeasurement = measurement;
+    uiState.lastPaintedDpdtPeak = dpdtPeak;
     return true;
 }
 

@@ -1,6 +1,8 @@
 // The work of the three main-window timers (20, 300 and 1000 ms), apart from the window calls.
 #pragma once
 
+#include "app/settings.h"
+
 // Timer ids equal their periods in milliseconds.
 inline constexpr unsigned TIMER_TICK = 20;
 inline constexpr unsigned TIMER_PANEL = 300;
@@ -8,7 +10,7 @@ inline constexpr unsigned TIMER_POLL = 1000;
 
 // Ticks from the first alarm code to the trend freeze, by roll mode: 40 trend
 // columns in every mode (40 x samplesPerColumn).
-inline constexpr unsigned alarmStopTicks[3] = {40, 120, 240};
+inline constexpr unsigned alarmStopTicks[ROLL_MODE_COUNT] = {40, 120, 240};
 
 // How long the transfer check waits for the device's whole answer.
 inline constexpr unsigned TRANSFER_CHECK_WAIT_MS = 2000;

@@ -10,6 +10,7 @@ struct UiState {
     std::int32_t keyDownLatch;           // a key is held down (auto-repeat is ignored)
     std::int32_t transferConfirmPending; // a queued parameter transfer waits for its check
     std::int32_t lastPaintedMeasurement; // measurement seen by the last panel check
+    std::int32_t lastPaintedDpdtPeak;    // dPdt peak seen by the last panel check, -1 while dashes show
 };
 
 extern UiState uiState;

@@ -83,15 +83,15 @@ void dispatchCode(DeviceCode code)
         dispatchPeak(liveReadings.minPeak, code - MIN_PEAK_BASE);
     } else if (code < DPDT_PEAK_BASE) {
         dispatchPeak(liveReadings.maxPeak, code - MAX_PEAK_BASE);
-    } else if (code < 1000) {
+    } else if (code <= DPDT_PEAK_LAST) {
         dispatchPeak(liveReadings.dpdtPeak, code - DPDT_PEAK_BASE);
-    } else if (code < 3000) {
+    } else if (code < PARAMETER_CODE_FIRST) {
         // not a code the device uses
-    } else if (code <= 64999) {
+    } else if (code <= PARAMETER_CODE_LAST) {
         const ParameterField *field = parameterFieldForCode(code);
         sharedStore(deviceParameters.*field->member, static_cast<std::uint16_t>(code - field->base));
         uploadFieldsSeen.fetch_or(1u << (field - PARAMETER_FIELDS), std::memory_order_release);
-        if (field->base == 3000) {
+        if (field->base == UPLOAD_ANSWER_BASE) {
             // The answer to an upload request starts here: the stores above
             // must be visible to whoever wakes from the event.
             signalUploadConfirm();
@@ -103,7 +103,7 @@ void dispatchCode(DeviceCode code)
             sharedStore(liveReadings.alarmStopCountdown, 1);
     } else if (code == STATUS_DVDT) {
         sharedStore(liveReadings.dvdtSeen, 1);
-    } else if (code >= UNIT_CHAR_BASE && code < 65500) {
+    } else if (code >= UNIT_CHAR_BASE && code <= UNIT_CHAR_LAST) {
         const bool end = code == UNIT_TEXT_END;
         storeUnitTextByte(end ? '\0' : static_cast<char>(static_cast<std::uint8_t>(code - UNIT_CHAR_BASE)));
     }

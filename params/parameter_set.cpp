@@ -39,7 +39,7 @@ const ParameterField PARAMETER_FIELDS[PARAMETER_COUNT] = {
 
 const ParameterField *parameterFieldForCode(DeviceCode code)
 {
-    if (code < 3000 || code > 64999)
+    if (code < PARAMETER_CODE_FIRST || code > PARAMETER_CODE_LAST)
         return nullptr;
     for (const ParameterField &f : PARAMETER_FIELDS) {
         if (code >= f.base && code <= f.lastCode)

@@ -150,7 +150,7 @@ void printTrendAxes(HDC dc, int x0, int y0)
     }
     const ScopedTextAlign align(dc, TA_TOP | TA_CENTER);
     const int mode = currentRollMode();
-    for (int row = 0; row < 3; ++row)
+    for (int row = 0; row < TIME_TICK_COUNT; ++row)
         text(dc, x0 + PRINTED_TIME_TICK_DX[row], y0 + PRINTED_TIME_LABEL_DY, timeAxisLabels[row][mode]);
 }
 

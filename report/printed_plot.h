@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "params/parameter_set.h"
+#include "trend/trend_geometry.h"
 
 struct PlotOffset {
     int dx, dy;
@@ -33,7 +34,7 @@ inline constexpr int PRINTED_SCALE_TICK_END_DX = 504;
 inline constexpr int PRINTED_SCALE_TICK_DY[4] = {-75, -150, -225, -300};
 inline constexpr int PRINTED_TIME_TICK_END_DY = 3;
 // Right to left: the rows of timeAxisLabels belong to these ticks in this order.
-inline constexpr int PRINTED_TIME_TICK_DX[3] = {335, 168, 0};
+inline constexpr int PRINTED_TIME_TICK_DX[TIME_TICK_COUNT] = {335, 168, 0};
 inline constexpr int PRINTED_TIME_LABEL_DY = 8; // top-centre
 
 struct PlotLabel {

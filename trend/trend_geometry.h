@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "app/settings.h"
+
 // Client pixels of the main window.
 inline constexpr int PLOT_LEFT = 365;       // oldest column
 inline constexpr int PLOT_NEWEST_X = 866;   // newest column
@@ -28,9 +30,11 @@ inline constexpr int SCALE_LABEL_X = 876;
 
 // Time ticks, right to left, and their labels per roll mode (one row per tick,
 // one column per rollMode; each text fits a 6-byte field).
-inline constexpr int TIME_TICK_X[3] = {702, 535, 365};
+inline constexpr int TIME_TICK_COUNT = 3;
+inline constexpr int TIME_LABEL_SIZE = 6;
+inline constexpr int TIME_TICK_X[TIME_TICK_COUNT] = {702, 535, 365};
 inline constexpr int TIME_LABEL_Y = 303;
-inline constexpr char timeAxisLabels[3][3][6] = {
+inline constexpr char timeAxisLabels[TIME_TICK_COUNT][ROLL_MODE_COUNT][TIME_LABEL_SIZE] = {
     {"-3.3", "-10", "-20"},
     {"-6.6", "-20", "-40"},
     {"-10", "-30", "-60"},

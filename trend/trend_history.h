@@ -4,6 +4,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "app/settings.h"
+
 inline constexpr int TREND_LENGTH = 500;
 
 struct TrendHistory {
@@ -19,7 +21,7 @@ struct TrendHistory {
 extern TrendHistory trendHistory;
 
 // Measurements per trend column, by roll mode (10, 30, 60 s over 500 columns).
-inline constexpr int samplesPerColumn[3] = {1, 3, 6};
+inline constexpr int samplesPerColumn[ROLL_MODE_COUNT] = {1, 3, 6};
 
 // Reader thread: stores twice the current measurement as the next sample.
 void appendSample();

@@ -56,7 +56,7 @@ void drawTrendAxes(HDC dc)
     text(dc, Y_AXIS_X, 300, "t[s]");
     SetTextAlign(dc, TA_TOP | TA_CENTER);
     const int mode = currentRollMode();
-    for (int row = 0; row < 3; ++row)
+    for (int row = 0; row < TIME_TICK_COUNT; ++row)
         text(dc, TIME_TICK_X[row], TIME_LABEL_Y, timeAxisLabels[row][mode]);
 
     SetBkColor(dc, oldBk);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "app/resource.h"
 #include "app/settings.h"
 #include "app_test_support.h"
@@ -12,8 +14,14 @@
 namespace {
 
 bool checked[3000];
-int saves;
 
+// What each save would have written: the record as it is when the file is written.
+struct Saved {
+    int rollMode;
+    int stopAtAlarm;
+    bool operator==(const Saved &) const = default;
+};
+std::vector<Saved> saves;
 
 void check(int id, bool on)
 {
@@ -22,7 +30,7 @@ void check(int id, bool on)
 
 void save()
 {
-    ++saves;
+    saves.push_back({monitorSettings.rollMode, monitorSettings.stopAtAlarm});
 }
 
 const ShellOps ops = {[](int) { return 0; }, [] {}, [](unsigned) { return false; }, check, [](const char *) {},
@@ -35,7 +43,7 @@ protected:
         resetAppState();
         for (bool &c : checked)
             c = false;
-        saves = 0;
+        saves.clear();
     }
 };
 
@@ -56,7 +64,7 @@ TEST_F(MenuCommands, ARollChangeMovesTheCheckSavesAndDropsSamplesOfTheOldPace)
 {
     checkViewItems(ops);
     EXPECT_FALSE(chooseRollMode(ops, 1));
-    EXPECT_EQ(saves, 0);
+    EXPECT_TRUE(saves.empty());
 
     // One sample drawn (three measurements at 30 s), then 37 waiting when the mode changes.
     for (int i = 0; i < 3; ++i)
@@ -71,7 +79,7 @@ TEST_F(MenuCommands, ARollChangeMovesTheCheckSavesAndDropsSamplesOfTheOldPace)
     EXPECT_EQ(monitorSettings.rollMode, 0);
     EXPECT_FALSE(checked[IDM_ROLL_30S]);
     EXPECT_TRUE(checked[IDM_ROLL_10S]);
-    EXPECT_EQ(saves, 1);
+    EXPECT_EQ(saves, (std::vector<Saved>{{0, 0}})) << "the new mode is saved";
     EXPECT_FALSE(trendSamplePending());
 }
 
@@ -83,7 +91,7 @@ TEST_F(MenuCommands, StopAtAlarmTogglesSwitchAndCheckAndSavesEachTime)
     toggleStopAtAlarm(ops);
     EXPECT_EQ(monitorSettings.stopAtAlarm, 0);
     EXPECT_FALSE(checked[IDM_STOP_AT_ALARM]);
-    EXPECT_EQ(saves, 2);
+    EXPECT_EQ(saves, (std::vector<Saved>{{1, 1}, {1, 0}})) << "each save holds the new switch";
 }
 
 TEST_F(MenuCommands, ResetButtonsSendTheirCommandsAndTheDpdtResetShowsZeroAtOnce)

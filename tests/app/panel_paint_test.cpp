@@ -1,4 +1,4 @@
-// Main window paint on a memory bitmap: frames, labels and values in place, stale digits, dV/dt, state restored.
+// Main window paint on a memory bitmap: frames, labels and values in place, stale digits, dV/dt, fonts, state restored.
 #include "app/panel_paint_win32.h"
 
 #include <gtest/gtest.h>
@@ -6,7 +6,10 @@
 #include <cstring>
 
 #include "app/gdi_resources_win32.h"
+#include "app/menu_commands.h"
 #include "app/panel_layout.h"
+#include "app/resource.h"
+#include "app/timer_steps.h"
 #include "app/ui_state.h"
 #include "gdi_test_support.h"
 #include "link/live_readings.h"
@@ -113,6 +116,39 @@ TEST_F(PanelPaint, AFrameRedrawLeavesNoStaleDigitWhenTheValueShrinks)
     EXPECT_EQ(uiState.frameRedrawRequested, 0);
 }
 
+TEST_F(PanelPaint, TheDpdtPeakLeavesNoStaleDigitWhenItShrinks)
+{
+    struct Shrink {
+        const char *what;
+        void (*apply)();
+        const char *shown;
+    };
+    const Shrink shrinks[] = {
+        {"Reset button", [] { resetPeak(ID_RESET_DPDT_PEAK); }, "00"},
+        {"smaller peak from the device", [] { dispatchCode(DPDT_PEAK_BASE + 7); }, "07"},
+        {"function switched off, then a measurement", [] { deviceParameters.dpdtMode = 0; dispatchCode(41); },
+         "  --"},
+    };
+    const RECT oldCell = textCell(right(gdiResources.valueFont, DPDT_PEAK_AT, "150"));
+    for (const Shrink &shrink : shrinks) {
+        SCOPED_TRACE(shrink.what);
+        resetCoreState();
+        resetUiState();
+        deviceParameters.dpdtMode = 1;
+        dispatchCode(40);
+        dispatchCode(DPDT_PEAK_BASE + 150);
+        // The window's cycle: the panel check decides what the paint refills.
+        ASSERT_TRUE(runPanelCheck());
+        paintAll();
+        ASSERT_TRUE(showsText(bmp, right(gdiResources.valueFont, DPDT_PEAK_AT, "150")));
+
+        shrink.apply();
+        ASSERT_TRUE(runPanelCheck());
+        paintMainWindow(bmp.dc, WHOLE_CLIENT);
+        EXPECT_TRUE(showsText(bmp, right(gdiResources.valueFont, DPDT_PEAK_AT, shrink.shown), &oldCell));
+    }
+}
+
 TEST_F(PanelPaint, DvdtIsShownOnceByAPaintThatReachesItsCell)
 {
     liveReadings.dvdtSeen = 1;
@@ -146,6 +182,31 @@ TEST_F(PanelPaint, FrozenTrendStandsStillWhileTheValuesGoOn)
     paintMainWindow(bmp.dc, WHOLE_CLIENT);
     EXPECT_TRUE(trendSamplePending()) << "samples wait while frozen";
     EXPECT_TRUE(showsText(bmp, right(gdiResources.measurementFont, MEASUREMENT_AT, "41")));
+}
+
+TEST_F(PanelPaint, TheFourFontsHaveTheirHeightWeightAndPitch)
+{
+    struct FontRow {
+        const char *name;
+        HFONT font;
+        LONG height;
+        LONG weight;
+    };
+    const GdiResources &g = gdiResources;
+    const FontRow rows[] = {
+        {"label", g.labelFont, 20, FW_NORMAL},
+        {"measurement", g.measurementFont, 40, FW_BOLD},
+        {"value", g.valueFont, 25, FW_BOLD},
+        {"axis", g.axisFont, 15, FW_NORMAL},
+    };
+    for (const FontRow &row : rows) {
+        SCOPED_TRACE(row.name);
+        LOGFONTA font{};
+        ASSERT_EQ(GetObjectA(row.font, sizeof font, &font), static_cast<int>(sizeof font));
+        EXPECT_EQ(font.lfHeight, row.height);
+        EXPECT_EQ(font.lfWeight, row.weight);
+        EXPECT_EQ(font.lfPitchAndFamily & 3, VARIABLE_PITCH);
+    }
 }
 
 TEST_F(PanelPaint, PaintRestoresTheDrawingState)

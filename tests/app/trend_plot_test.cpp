@@ -213,6 +213,46 @@ TEST_F(TrendPlot, NewColumnsCarryTheLimitMarkersLeftward)
     EXPECT_NE(pixelAt(bmp, 861, 135), RED);
 }
 
+TEST_F(TrendPlot, SamplesWaitingForOnePaintAreDrawnInRingOrder)
+{
+    // Five heights stored across the end of the sample ring (498, 499, 0, 1, 2):
+    // the first is drawn alone, the other four wait for one paint.
+    const int percent[] = {20, 70, 35, 90, 50};
+    constexpr int WAITING = 4;
+    const auto drawAlone = [&](TestBitmap &b) {
+        trendHistory.sampleWritePos.store(TREND_LENGTH - 2);
+        trendHistory.drawPos = TREND_LENGTH - 2;
+        appendMeasurement(percent[0]);
+        advanceTrend(b.dc);
+    };
+    drawAlone(bmp);
+    for (int k = 1; k <= WAITING; ++k)
+        appendMeasurement(percent[k]);
+    advanceTrend(bmp.dc);
+    EXPECT_FALSE(trendSamplePending());
+    EXPECT_EQ(trendHistory.drawPos, WAITING - 1);
+
+    // Segment k starts at the height of sample k - 1, one column further left
+    // for each sample drawn after it; the newest runs toward x 866.
+    for (int k = 1; k <= WAITING; ++k) {
+        const int x = PLOT_NEWEST_X - 1 - (WAITING - k);
+        EXPECT_EQ(pixelAt(bmp, x, trendY(2 * percent[k - 1])), BLUE) << "segment " << k;
+    }
+    EXPECT_EQ(pixelAt(bmp, PLOT_NEWEST_X, trendY(2 * percent[WAITING]) - 1), BLUE);
+
+    // The same picture as when each sample has a paint of its own.
+    resetCoreState();
+    TestBitmap onePerPaint = createTestBitmap(PANEL_COLOUR);
+    drawAlone(onePerPaint);
+    for (int k = 1; k <= WAITING; ++k) {
+        appendMeasurement(percent[k]);
+        advanceTrend(onePerPaint.dc);
+    }
+    GdiFlush();
+    EXPECT_EQ(std::memcmp(bmp.pixels, onePerPaint.pixels, sizeof *bmp.pixels * bmp.width * bmp.height), 0);
+    destroyTestBitmap(onePerPaint);
+}
+
 TEST_F(TrendPlot, HeightsAboveThePlotAreDrawnOutsideTheScrolledBlock)
 {
     for (int i = 0; i < 3; ++i) {

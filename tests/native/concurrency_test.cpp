@@ -80,4 +80,52 @@ TEST(Concurrency, ReaderDispatchAgainstGuiConsumers)
     EXPECT_GT(drawn, 0);
 }
 
+TEST(Concurrency, TheConfirmingCodesOwnValueIsVisibleToTheWaiterItWakes)
+{
+    // Each of 3000..3009 both carries limit1Mode and signals the confirmation:
+    // its store must come before the signal.
+    resetCoreState();
+    constexpr int ROUNDS = 2000;
+    constexpr int MODE_VALUES = 10; // 3000..3009
+    // Round 0 starts from the cleared field: every round changes the value.
+    const auto modeOfRound = [](int round) { return (round + 1) % MODE_VALUES; };
+    std::atomic<int> requested{-1};
+    std::atomic<bool> stop{false};
+
+    std::thread reader([&] {
+        int answered = -1;
+        std::uint8_t frame[FRAME_SIZE];
+        while (!stop.load(std::memory_order_relaxed)) {
+            const int want = requested.load(std::memory_order_acquire);
+            if (want == answered) {
+                std::this_thread::yield();
+                continue;
+            }
+            encodeFrame(static_cast<DeviceCode>(3000 + modeOfRound(want)), frame);
+            receiveBytes(frame, FRAME_SIZE);
+            answered = want;
+        }
+    });
+
+    // The first round that goes wrong ends the loop; the reader is stopped before the verdict.
+    int round = 0;
+    bool woken = true;
+    int expected = 0;
+    int seen = 0;
+    for (; round < ROUNDS && woken && seen == expected; ++round) {
+        resetUploadConfirm();
+        requested.store(round, std::memory_order_release);
+        expected = modeOfRound(round);
+        woken = waitUploadConfirm(5000);
+        // A plain read: only the wait orders it after the reader's store, so
+        // ThreadSanitizer reports a store made after the signal, and the value
+        // read may be the previous round's.
+        seen = deviceParameters.limit1Mode;
+    }
+    stop.store(true);
+    reader.join();
+    EXPECT_TRUE(woken) << "round " << round - 1;
+    EXPECT_EQ(seen, expected) << "round " << round - 1;
+}
+
 } // namespace

@@ -185,6 +185,20 @@ TEST_F(Receive, AnOverlongUnitTextStaysInsideItsFieldAndTerminated)
     EXPECT_EQ(std::strlen(deviceParameters.unitText), 31u);
 }
 
+TEST_F(Receive, AUnitTextWhoseEndCodeNeverComesStaysTerminated)
+{
+    // A line that drops the end code (or a device that never sends it): the
+    // characters beyond the field are lost and the last byte stays the terminator.
+    constexpr int SENT = 40;
+    send(3000);
+    for (int i = 0; i < SENT; ++i)
+        send(static_cast<DeviceCode>(UNIT_CHAR_BASE + 'a' + i % 26));
+    EXPECT_EQ(deviceParameters.unitText[UNIT_TEXT_SIZE - 1], 0);
+    EXPECT_EQ(deviceParameters.unitText[0], 'a');
+    EXPECT_EQ(deviceParameters.unitText[UNIT_TEXT_SIZE - 2], 'a' + (UNIT_TEXT_SIZE - 2) % 26);
+    EXPECT_EQ(deviceParameters.zero, 0);
+}
+
 TEST_F(Receive, AlarmCodesArmTheStopOnlyWhenEnabled)
 {
     monitorSettings.stopAtAlarm = 0;

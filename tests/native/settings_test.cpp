@@ -41,22 +41,28 @@ TEST(Settings, ImpossibleValuesFallBackToDefaults)
         EXPECT_EQ(sanitizeSettings(&s), unsigned{SETTINGS_FIXED_COM_PORT}) << port;
         EXPECT_EQ(s.comPort, 1);
     }
+    // The first roll mode and the first switch value the program never writes.
     MonitorSettings s{};
     s.comPort = 3;
-    s.rollMode = 7;
+    s.rollMode = ROLL_MODE_COUNT;
     s.stopAtAlarm = 2;
     EXPECT_EQ(sanitizeSettings(&s), unsigned{SETTINGS_FIXED_ROLL_MODE | SETTINGS_FIXED_STOP_AT_ALARM});
     EXPECT_EQ(s.rollMode, 1);
     EXPECT_EQ(s.stopAtAlarm, 0);
+    s.rollMode = 0xFFFF;
+    EXPECT_EQ(sanitizeSettings(&s), unsigned{SETTINGS_FIXED_ROLL_MODE});
+    EXPECT_EQ(s.rollMode, 1);
 }
 
 TEST(Settings, RollModeAccessorNeverLeavesTheTables)
 {
     setSettingsDefaults();
-    monitorSettings.rollMode = 400;
-    EXPECT_EQ(currentRollMode(), 1);
-    monitorSettings.rollMode = 2;
-    EXPECT_EQ(currentRollMode(), 2);
+    for (std::uint16_t outside : {ROLL_MODE_COUNT, 400}) {
+        monitorSettings.rollMode = outside;
+        EXPECT_EQ(currentRollMode(), 1) << outside;
+    }
+    monitorSettings.rollMode = ROLL_MODE_COUNT - 1;
+    EXPECT_EQ(currentRollMode(), ROLL_MODE_COUNT - 1);
 }
 
 } // namespace

@@ -74,6 +74,26 @@ TEST_F(Transmit, AFullQueueRefusesInsteadOfLosingWhatWaits)
     EXPECT_EQ(drainCodes(), std::vector<DeviceCode>{3000});
 }
 
+TEST_F(Transmit, AWholeSetIsQueuedExactlyWhenAllItsCodesFit)
+{
+    // 8 waiting codes leave 23 places: the set fits to the last one.
+    for (int i = 0; i < CODE_QUEUE_SIZE - 1 - PARAMETER_COUNT; ++i)
+        ASSERT_TRUE(queueCode(3100, i));
+    ASSERT_EQ(codeQueueFree(), PARAMETER_COUNT);
+    EXPECT_TRUE(queueParameterSet());
+    EXPECT_EQ(codeQueueFree(), 0);
+    EXPECT_EQ(codeQueue.refused, 0u);
+
+    // One more waiting code leaves 22: nothing of the set is queued.
+    resetCoreState();
+    for (int i = 0; i < CODE_QUEUE_SIZE - PARAMETER_COUNT; ++i)
+        ASSERT_TRUE(queueCode(3100, i));
+    ASSERT_EQ(codeQueueFree(), PARAMETER_COUNT - 1);
+    EXPECT_FALSE(queueParameterSet());
+    EXPECT_EQ(codeQueueFree(), PARAMETER_COUNT - 1);
+    EXPECT_EQ(codeQueue.refused, 0u);
+}
+
 TEST_F(Transmit, RingWrapsAndTakesInOrder)
 {
     txRing.write = txRing.read = 29;
@@ -84,12 +104,36 @@ TEST_F(Transmit, RingWrapsAndTakesInOrder)
     EXPECT_EQ(txRing.write.load(), 3);
     EXPECT_EQ(txRing.bytes[29], 1);
     EXPECT_EQ(txRing.bytes[0], 4);
+    // The write index is now below the read index.
+    EXPECT_EQ(txRingCount(), 6);
+    EXPECT_EQ(txRingFree(), TX_RING_SIZE - 1 - 6);
     std::uint8_t out[TX_RING_SIZE];
     ASSERT_EQ(txRingTake(out), 6);
     for (int i = 0; i < 6; ++i)
         EXPECT_EQ(out[i], bytes[i]);
     EXPECT_EQ(txRingTake(out), 0);
     EXPECT_EQ(txRing.read.load(), 3);
+}
+
+TEST_F(Transmit, AWrappedRingTakesItsFreeSpaceAndNotOneByteMore)
+{
+    txRing.write = txRing.read = 20;
+    std::uint8_t bytes[TX_RING_SIZE];
+    for (int i = 0; i < TX_RING_SIZE; ++i)
+        bytes[i] = static_cast<std::uint8_t>(100 + i);
+    ASSERT_TRUE(txRingPut(bytes, 20)); // indices 20..31, then 0..7
+    EXPECT_EQ(txRingCount(), 20);
+    ASSERT_EQ(txRingFree(), 11);
+    ASSERT_TRUE(txRingPut(bytes + 20, 11)); // on to index 18, one short of the read index
+    EXPECT_EQ(txRingCount(), TX_RING_SIZE - 1);
+    EXPECT_EQ(txRingFree(), 0);
+    // A 32nd byte would make the ring look empty and lose all 32.
+    EXPECT_FALSE(txRingPut(bytes + 31, 1));
+    EXPECT_EQ(txRing.refused, 1u);
+    std::uint8_t out[TX_RING_SIZE];
+    ASSERT_EQ(txRingTake(out), TX_RING_SIZE - 1);
+    for (int i = 0; i < TX_RING_SIZE - 1; ++i)
+        EXPECT_EQ(out[i], bytes[i]) << i;
 }
 
 TEST_F(Transmit, AFullRingRefusesWholeFramesAndTheQueueHoldsItsCode)
