@@ -13,9 +13,20 @@
 
 using Field = std::uint16_t ParameterSet::*;
 
-const char *const PARAMETER_PAGE_TITLES[PARAMETER_PAGE_COUNT] = {"Limit 1", "Limit 2", "dPdt", "Setup"};
-const int PARAMETER_PAGE_TEMPLATES[PARAMETER_PAGE_COUNT] = {IDD_LIMIT1_PAGE, IDD_LIMIT2_PAGE, IDD_DPDT_PAGE,
-                                                            IDD_SETUP_PAGE};
+// In sheet order, indexed by ParameterPage.
+static const char *const PAGE_TITLES[PARAMETER_PAGE_COUNT] = {"Limit 1", "Limit 2", "dPdt", "Setup"};
+static const int PAGE_TEMPLATES[PARAMETER_PAGE_COUNT] = {IDD_LIMIT1_PAGE, IDD_LIMIT2_PAGE, IDD_DPDT_PAGE,
+                                                         IDD_SETUP_PAGE};
+
+const char *parameterPageTitle(ParameterPage page)
+{
+    return PAGE_TITLES[static_cast<int>(page)];
+}
+
+int parameterPageTemplate(ParameterPage page)
+{
+    return PAGE_TEMPLATES[static_cast<int>(page)];
+}
 
 // Bounds of the number fields, in per cent.
 static constexpr unsigned long SETPOINT_MIN = 5;

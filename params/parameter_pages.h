@@ -11,9 +11,9 @@
 enum class ParameterPage { Limit1, Limit2, Dpdt, Setup };
 inline constexpr int PARAMETER_PAGE_COUNT = 4;
 
-// Page titles in sheet order, and each page's dialog template id.
-extern const char *const PARAMETER_PAGE_TITLES[PARAMETER_PAGE_COUNT];
-extern const int PARAMETER_PAGE_TEMPLATES[PARAMETER_PAGE_COUNT];
+// A page's title on its tab, and its dialog template id.
+const char *parameterPageTitle(ParameterPage page);
+int parameterPageTemplate(ParameterPage page);
 
 // EN_KILLFOCUS: the one edit notification the pages act on.
 inline constexpr int EDIT_LOST_FOCUS = 0x0200;

@@ -151,7 +151,7 @@ int showParameterSheet(HWND parent)
 {
     snapshotParameters();
 
-    // In sheet order, as PARAMETER_PAGE_TITLES and PARAMETER_PAGE_TEMPLATES.
+    // In sheet order, as ParameterPage counts.
     static constexpr DLGPROC PAGE_PROCS[PARAMETER_PAGE_COUNT] = {limit1PageProc, limit2PageProc, dpdtPageProc,
                                                                  setupPageProc};
     // The templates are the program's own resources.
@@ -162,8 +162,8 @@ int showParameterSheet(HWND parent)
         pages[i].dwSize = sizeof pages[i];
         pages[i].dwFlags = PSP_USETITLE;
         pages[i].hInstance = module;
-        pages[i].pszTemplate = MAKEINTRESOURCEA(PARAMETER_PAGE_TEMPLATES[i]);
-        pages[i].pszTitle = PARAMETER_PAGE_TITLES[i];
+        pages[i].pszTemplate = MAKEINTRESOURCEA(parameterPageTemplate(static_cast<ParameterPage>(i)));
+        pages[i].pszTitle = parameterPageTitle(static_cast<ParameterPage>(i));
         pages[i].pfnDlgProc = PAGE_PROCS[i];
     }
 

@@ -562,3 +562,12 @@ std::vector<int> streamMarkerColumns(const ClientImage &client)
             starts.push_back(x);
     return starts;
 }
+
+std::string settingsImage(int port, int rollMode, int stopAtAlarm)
+{
+    std::string s(280, '\0');
+    s[0] = static_cast<char>(port);
+    s[260] = static_cast<char>(rollMode);
+    s[262] = static_cast<char>(stopAtAlarm);
+    return s;
+}

@@ -154,6 +154,10 @@ template <typename Condition> bool waitFor(Condition ok, int timeoutMs, int step
     }
 }
 
+// The program's 280-byte settings file, written from its own layout here:
+// COM port (byte 0), roll mode (byte 260: 0 = 10 s), stop at alarm (byte 262).
+std::string settingsImage(int port, int rollMode, int stopAtAlarm);
+
 // A field of the simulator's `status` line ("sent", "dropped", ...), -1 when absent.
 long simStatus(const std::string &field);
 

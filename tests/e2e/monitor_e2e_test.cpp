@@ -11,15 +11,6 @@ namespace {
 
 constexpr unsigned REQUEST_UPLOAD = 65050;
 
-std::string settingsImage(int port, int rollMode, int stopAtAlarm)
-{
-    std::string s(280, '\0');
-    s[0] = static_cast<char>(port);
-    s[260] = static_cast<char>(rollMode);
-    s[262] = static_cast<char>(stopAtAlarm);
-    return s;
-}
-
 int countCode(const std::vector<unsigned> &codes, unsigned code)
 {
     return static_cast<int>(std::count(codes.begin(), codes.end(), code));

@@ -162,14 +162,6 @@ const char *const FACTORY_LISTING[] = {
     "Polarity : n.inv",   "Auto ShutDn: Off",  "Zero : Off",
 };
 
-std::string settingsImage(int rollMode)
-{
-    std::string s(280, '\0');
-    s[0] = 1;
-    s[260] = static_cast<char>(rollMode);
-    return s;
-}
-
 class Print : public ::testing::Test {
 protected:
     void SetUp() override
@@ -290,7 +282,7 @@ TEST_F(Print, CancellingTheDialogPrintsAndShowsNothing)
 // the job, agree with those the simulator sent within one tick.
 TEST_F(Print, TheDeviceStreamGoesOnWithoutLossThroughAPrint)
 {
-    Program program(settingsImage(0)); // 10 s across the plot: one column per measurement
+    Program program(settingsImage(1, 0, 0)); // 10 s across the plot: one column per measurement
     ASSERT_TRUE(program.waitForWindow());
     pause(1500);
     simCommand("set-measurement " + std::to_string(STREAM_BASE_LEVEL));

@@ -25,16 +25,6 @@ constexpr int COM_MENU_FIRST_ROW = 0; // "COM &1"
 constexpr int LEVEL_A = 37;
 constexpr int LEVEL_B = 63;
 
-// The program's own settings file, written here from its layout: port, and
-// roll mode 0 (10 s per screen), where every measurement is one trend column.
-std::string settingsImage(int port)
-{
-    std::string s(280, '\0');
-    s[0] = static_cast<char>(port);
-    s[260] = 0; // roll mode
-    return s;
-}
-
 std::vector<Rgb> measurementCell(const ClientImage &img)
 {
     std::vector<Rgb> r;
@@ -184,7 +174,7 @@ protected:
 
 TEST_F(Reconnect, ReadingsReturnAfterReplugWithoutAClick)
 {
-    Program program(settingsImage(1));
+    Program program(settingsImage(1, 0, 0)); // 10 s: one trend column per measurement
     ASSERT_TRUE(program.waitForWindow());
     const std::vector<Rgb> cellA = showLevel(program, LEVEL_A);
     const std::vector<Rgb> cellB = showLevel(program, LEVEL_B);
@@ -212,7 +202,7 @@ TEST_F(Reconnect, ReadingsReturnAfterReplugWithoutAClick)
 
 TEST_F(Reconnect, ChoosingTheSamePortAfterAnUnplugReopensIt)
 {
-    Program program(settingsImage(1));
+    Program program(settingsImage(1, 0, 0)); // 10 s: one trend column per measurement
     ASSERT_TRUE(program.waitForWindow());
     const std::vector<Rgb> cellA = showLevel(program, LEVEL_A);
     const std::vector<Rgb> cellB = showLevel(program, LEVEL_B);
@@ -246,7 +236,7 @@ TEST_F(Reconnect, FiftyCyclesLeaveNoThreadsNoSpinAndCorrectReadings)
     constexpr int UNPLUGGED_MS = 1000;
     constexpr int CPU_PERIOD_MS = 5000;
 
-    Program program(settingsImage(1));
+    Program program(settingsImage(1, 0, 0)); // 10 s: one trend column per measurement
     ASSERT_TRUE(program.waitForWindow());
     const int pid = program.pid();
     const std::vector<Rgb> cellB = showLevel(program, LEVEL_B);

@@ -16,15 +16,6 @@
 
 namespace {
 
-std::string settingsImage(int port, int rollMode, int stopAtAlarm)
-{
-    std::string s(280, '\0');
-    s[0] = static_cast<char>(port);
-    s[260] = static_cast<char>(rollMode);
-    s[262] = static_cast<char>(stopAtAlarm);
-    return s;
-}
-
 constexpr int ROLL_10S = 0; // one trend column per measurement
 
 // ---- the BMP file, read with the format's own offsets ------------------------
