@@ -1,10 +1,10 @@
 // Menu commands that change the view: roll mode, stop at alarm, peak resets.
 #include "app/menu_commands.h"
 
+#include "app/live_readings.h"
 #include "app/resource.h"
 #include "app/settings.h"
 #include "link/device_code.h"
-#include "link/live_readings.h"
 #include "link/shared_field.h"
 #include "link/transmit.h"
 #include "trend/trend_history.h"

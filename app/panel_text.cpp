@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
+#include "app/live_readings.h"
 #include "app/panel_layout.h"
-#include "link/live_readings.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 

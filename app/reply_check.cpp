@@ -4,8 +4,8 @@
 #include <chrono>
 #include <thread>
 
+#include "app/code_dispatch.h"
 #include "link/link_events.h"
-#include "link/receive.h"
 #include "link/transmit.h"
 
 bool replyCheck(unsigned timeoutMs)

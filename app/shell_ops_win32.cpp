@@ -1,4 +1,5 @@
 // The main window's services for the commands: port, device wait, check marks, messages, settings, cursor.
+#include "app/code_dispatch.h"
 #include "app/main_window_win32.h"
 
 #include "app/port_commands.h"
@@ -24,7 +25,7 @@ void saveSettings()
 
 static int openComPort(int port)
 {
-    return openPort(port, PORT_BAUD_RATE);
+    return openPort(port, PORT_BAUD_RATE, receiveBytes);
 }
 
 static void closeComPort()

@@ -3,11 +3,11 @@
 
 #include <cstdint>
 
+#include "app/live_readings.h"
 #include "app/reply_check.h"
 #include "app/settings.h"
 #include "app/ui_state.h"
 #include "link/link_events.h"
-#include "link/live_readings.h"
 #include "link/shared_field.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"

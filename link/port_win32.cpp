@@ -8,7 +8,6 @@
 #include <cstring>
 
 #include "link/link_events_win32.h"
-#include "link/receive.h"
 #include "link/transmit.h"
 
 // The one port connection. GUI thread only, except the handles that the
@@ -16,6 +15,7 @@
 // and readFailed, which the reader sets.
 struct PortConnection {
     HANDLE port;
+    PortBytesSink onBytes; // the reader's receiver of each 4-byte block
     HANDLE stopReaderEvent;
     HANDLE stopWriterEvent;
     HANDLE readerThread;
@@ -54,7 +54,7 @@ enum class ReadStep { Again, Pending, Failed, Stopped, Broken };
 static ReadStep readerDeliver(const std::uint8_t *buffer, DWORD got)
 {
     if (got == READ_SIZE)
-        receiveBytes(buffer, static_cast<int>(got));
+        connection.onBytes(buffer, static_cast<int>(got));
     return got == 0 ? ReadStep::Failed : ReadStep::Again;
 }
 
@@ -354,10 +354,11 @@ static bool startWorkers()
     return connection.writerThread != nullptr;
 }
 
-int openPort(int port, unsigned long baudRate)
+int openPort(int port, unsigned long baudRate, PortBytesSink onBytes)
 {
     if (portIsOpen())
         return 0;
+    connection.onBytes = onBytes;
     connection.readFailed.store(false, std::memory_order_release);
     connection.port = openDevice(port);
     if (!connection.port)

@@ -2,8 +2,8 @@
 #include "report/print_report_win32.h"
 
 #include "app/gdi_resources_win32.h"
+#include "app/live_readings.h"
 #include "app/settings.h"
-#include "link/live_readings.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 #include "report/printed_plot.h"

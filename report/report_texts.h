@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "params/parameter_set.h"
+#include "params/parameter_layout.h"
 
 struct ReportPoint {
     int x, y;

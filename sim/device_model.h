@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "link/device_code.h"
-#include "params/parameter_set.h"
+#include "params/parameter_layout.h"
 
 // Fixed codes this device uses within the ranges the program treats as alarms.
 inline constexpr DeviceCode ALARM_LIMIT1_CODE = 65014;

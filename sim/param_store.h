@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "params/parameter_set.h"
+#include "params/parameter_layout.h"
 
 // Loads the set from path. A missing file is created from fallback; a file
 // shorter than 88 bytes is an error. Returns false with a reason on failure.

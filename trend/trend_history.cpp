@@ -1,7 +1,6 @@
 // TrendHistory: appending on the reader thread, consuming and resync on the GUI thread.
 #include "trend/trend_history.h"
 
-#include "link/live_readings.h"
 #include "link/shared_field.h"
 
 TrendHistory trendHistory = {{}, {0}, 0, {}, 0, 0, true};
@@ -11,12 +10,12 @@ static std::uint16_t nextPos(std::uint16_t i)
     return static_cast<std::uint16_t>(i + 1 == TREND_LENGTH ? 0 : i + 1);
 }
 
-void appendSample()
+void appendSample(std::int32_t measurement)
 {
     const std::uint16_t w = trendHistory.sampleWritePos.load(std::memory_order_relaxed);
     // The slot is written before the index that covers it is published. An
     // entry is stored whole, so a lapped, frozen reader never sees a torn value.
-    sharedStore(trendHistory.samples[w], sharedLoad(liveReadings.measurement) * 2);
+    sharedStore(trendHistory.samples[w], measurement * 2);
     trendHistory.sampleWritePos.store(nextPos(w), std::memory_order_release);
 }
 

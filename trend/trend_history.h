@@ -23,8 +23,8 @@ extern TrendHistory trendHistory;
 // Measurements per trend column, by roll mode (10, 30, 60 s over 500 columns).
 inline constexpr int samplesPerColumn[ROLL_MODE_COUNT] = {1, 3, 6};
 
-// Reader thread: stores twice the current measurement as the next sample.
-void appendSample();
+// Reader thread: stores twice the measurement as the next sample.
+void appendSample(std::int32_t measurement);
 
 // GUI thread, after a roll-mode change: the samples collected under the old
 // mode are never drawn (unless nothing has been drawn yet).

@@ -6,10 +6,10 @@
 #include <cstring>
 #include <vector>
 
+#include "app/code_dispatch.h"
+#include "app/live_readings.h"
 #include "app/ui_state.h"
 #include "link/frame_codec.h"
-#include "link/live_readings.h"
-#include "link/receive.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"
 #include "tests/native/test_state.h"

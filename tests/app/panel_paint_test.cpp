@@ -6,13 +6,13 @@
 #include <cstring>
 
 #include "app/gdi_resources_win32.h"
+#include "app/live_readings.h"
 #include "app/menu_commands.h"
 #include "app/panel_layout.h"
 #include "app/resource.h"
 #include "app/timer_steps.h"
 #include "app/ui_state.h"
 #include "gdi_test_support.h"
-#include "link/live_readings.h"
 #include "params/parameter_set.h"
 #include "tests/native/test_state.h"
 
@@ -173,11 +173,11 @@ TEST_F(PanelPaint, FrozenTrendStandsStillWhileTheValuesGoOn)
 {
     liveReadings.measurement = 40;
     for (int i = 0; i < 3; ++i)
-        appendSample();
+        appendSample(40);
     paintAll();
     uiState.trendFrozen = 1;
     for (int i = 0; i < 3; ++i)
-        appendSample();
+        appendSample(40);
     liveReadings.measurement = 41;
     paintMainWindow(bmp.dc, WHOLE_CLIENT);
     EXPECT_TRUE(trendSamplePending()) << "samples wait while frozen";

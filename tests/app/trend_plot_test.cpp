@@ -6,11 +6,11 @@
 #include <cstring>
 
 #include "app/gdi_resources_win32.h"
+#include "app/live_readings.h"
 #include "app/panel_layout.h"
 #include "app/settings.h"
 #include "app/ui_state.h"
 #include "gdi_test_support.h"
-#include "link/live_readings.h"
 #include "tests/native/test_state.h"
 #include "trend/trend_geometry.h"
 #include "trend/trend_history.h"
@@ -46,7 +46,7 @@ protected:
     static void appendMeasurement(int kwPercent)
     {
         liveReadings.measurement = kwPercent;
-        appendSample();
+        appendSample(kwPercent);
     }
 
     DrawnText axisText(UINT align, int x, int y, const char *text) const

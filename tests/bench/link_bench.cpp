@@ -8,9 +8,9 @@
 #include <new>
 #include <vector>
 
+#include "app/code_dispatch.h"
 #include "app/settings.h"
 #include "link/frame_codec.h"
-#include "link/receive.h"
 #include "link/transmit.h"
 #include "sim/frames.h"
 

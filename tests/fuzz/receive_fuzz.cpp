@@ -6,9 +6,9 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/code_dispatch.h"
+#include "app/live_readings.h"
 #include "app/settings.h"
-#include "link/live_readings.h"
-#include "link/receive.h"
 #include "params/parameter_set.h"
 #include "trend/trend_history.h"
 
@@ -39,7 +39,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         receiveBytes(data + pos, static_cast<int>(n));
         pos += n;
     }
-    check(receiveState.assemblyLength >= 0 && receiveState.assemblyLength < ASSEMBLY_SIZE);
+    check(receiveState.assembly.length >= 0 && receiveState.assembly.length < ASSEMBLY_SIZE);
     check(receiveState.unitTextIndex >= 0 && receiveState.unitTextIndex <= static_cast<int>(UNIT_TEXT_SIZE));
     check(trendHistory.sampleWritePos.load() < TREND_LENGTH);
     for (std::uint8_t b : deviceParameters.reserved)

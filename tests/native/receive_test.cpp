@@ -45,7 +45,7 @@ TEST_F(Receive, FrameBeforeItsCrWaitsInTheAssemblyBuffer)
 {
     feed({0x31, 0x91, 0xC2});
     EXPECT_EQ(liveReadings.measurement, -1);
-    EXPECT_EQ(receiveState.assemblyLength, 3);
+    EXPECT_EQ(receiveState.assembly.length, 3);
     feed({0x0D});
     EXPECT_EQ(liveReadings.measurement, 57);
 }
@@ -80,7 +80,7 @@ TEST_F(Receive, OverlongFramesKeepTheirFirstSevenBytes)
     // Endless noise without CR never leaves the buffer.
     std::vector<std::uint8_t> noise(10000, 0xA5);
     feed(noise);
-    EXPECT_EQ(receiveState.assemblyLength, 7);
+    EXPECT_EQ(receiveState.assembly.length, 7);
     feed({0x0D, 0x31, 0x91, 0xC2, 0x0D});
     EXPECT_EQ(liveReadings.measurement, 57);
 }
@@ -253,7 +253,7 @@ TEST_F(Receive, NonPositiveCountsDoNothing)
     const std::uint8_t frame[] = {0x31, 0x91, 0xC2, 0x0D};
     receiveBytes(frame, 0);
     receiveBytes(frame, -4);
-    EXPECT_EQ(receiveState.assemblyLength, 0);
+    EXPECT_EQ(receiveState.assembly.length, 0);
     EXPECT_EQ(liveReadings.measurement, -1);
 }
 

@@ -3,10 +3,10 @@
 
 #include <cstring>
 
+#include "app/code_dispatch.h"
+#include "app/live_readings.h"
 #include "app/settings.h"
 #include "link/link_events.h"
-#include "link/live_readings.h"
-#include "link/receive.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"
 #include "trend/trend_history.h"

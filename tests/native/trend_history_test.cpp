@@ -12,7 +12,7 @@ protected:
     static void append(int measurement)
     {
         liveReadings.measurement = measurement;
-        appendSample();
+        appendSample(measurement);
     }
 
     static int pending()

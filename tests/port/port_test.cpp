@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
+#include "app/code_dispatch.h"
+#include "app/live_readings.h"
 #include "app/settings.h"
 #include "link/device_code.h"
 #include "link/frame_codec.h"
-#include "link/live_readings.h"
 #include "link/port_win32.h"
-#include "link/receive.h"
 #include "link/shared_field.h"
 #include "link/transmit.h"
 #include "tests/port/device_harness.h"
@@ -89,7 +89,7 @@ TEST(PortOpen, NoDeviceLeavesNothingOpenAndCloseDoesNothing)
         GTEST_SKIP() << "every COM port is mapped";
     ASSERT_FALSE(portIsOpen());
     const ProcessCounters before = processCounters();
-    EXPECT_EQ(openPort(port, BAUD), 0);
+    EXPECT_EQ(openPort(port, BAUD, receiveBytes), 0);
     EXPECT_FALSE(portIsOpen());
     const ProcessCounters after = processCounters();
     std::printf("COM%d: handles %lu -> %lu, threads %d -> %d\n", port, before.handles, after.handles, before.threads,
@@ -134,7 +134,7 @@ protected:
 
 TEST_F(PortDevice, DecodesEveryMeasurementTheDeviceSent)
 {
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     ASSERT_TRUE(simOk("set-measurement 57"));
     ASSERT_TRUE(measurementBecomes(57));
     // Count over a window bounded by silence on both sides, so that nothing is
@@ -163,7 +163,7 @@ TEST_F(PortDevice, DecodesEveryMeasurementTheDeviceSent)
 
 TEST_F(PortDevice, SurvivesNoiseCrStormsZerosAndBadFrames)
 {
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     const char *bursts[] = {"noise 1000", "crstorm 500", "zeros 500", "badframes 100", "noise 800"};
     int value = 20;
     for (const char *burst : bursts) {
@@ -183,7 +183,7 @@ TEST_F(PortDevice, SurvivesNoiseCrStormsZerosAndBadFrames)
 TEST_F(PortDevice, CloseReturnsPromptlyAndEndsBothThreads)
 {
     const ProcessCounters idle = processCounters();
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     EXPECT_TRUE(portIsOpen());
     EXPECT_EQ(processCounters().threads, idle.threads + 2);
     ASSERT_TRUE(framesArrive());
@@ -194,7 +194,7 @@ TEST_F(PortDevice, CloseReturnsPromptlyAndEndsBothThreads)
     EXPECT_EQ(processCounters().threads, idle.threads);
 
     // Silent device: the read stays pending until the stop request wakes the reader.
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     ASSERT_TRUE(simOk("silent"));
     Sleep(300);
     const double silent = timedClose(&result);
@@ -202,7 +202,7 @@ TEST_F(PortDevice, CloseReturnsPromptlyAndEndsBothThreads)
     EXPECT_EQ(processCounters().threads, idle.threads);
 
     // Closed right after opening; then a second close does nothing.
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     const double atOnce = timedClose(&result);
     EXPECT_EQ(result, 0);
     EXPECT_EQ(closePort(), 0);
@@ -219,7 +219,7 @@ TEST_F(PortDevice, CloseReturnsPromptlyAndEndsBothThreads)
 
 TEST_F(PortDevice, SentCodesArriveInOrder)
 {
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     ASSERT_TRUE(framesArrive());
     const std::size_t logStart = simLogText().size();
     std::vector<unsigned> expected;
@@ -268,7 +268,7 @@ TEST_F(PortDevice, SentCodesArriveInOrder)
 
 TEST_F(PortDevice, UnpluggedDeviceStopsTheReaderWithoutSpinning)
 {
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     ASSERT_TRUE(framesArrive());
     EXPECT_FALSE(portReadFailed());
 
@@ -315,7 +315,7 @@ TEST_F(PortDevice, UnpluggedDeviceStopsTheReaderWithoutSpinning)
     EXPECT_EQ(processCounters().threads, c0.threads - 2);
 
     ASSERT_TRUE(simOk("replug"));
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     EXPECT_FALSE(portReadFailed());
     ASSERT_TRUE(simOk("set-measurement 77"));
     EXPECT_TRUE(measurementBecomes(77));
@@ -325,14 +325,14 @@ TEST_F(PortDevice, UnpluggedDeviceStopsTheReaderWithoutSpinning)
 TEST_F(PortDevice, ThousandOpenCloseCyclesLeakNothing)
 {
     // One cycle first, so that whatever wine sets up once is in the baseline.
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     ASSERT_EQ(closePort(), 0);
     const ProcessCounters before = processCounters();
     const double t0 = nowSeconds();
     constexpr int CYCLES = 1000;
     int opened = 0, closedCleanly = 0;
     for (int i = 0; i < CYCLES; ++i) {
-        opened += openPort(port_, BAUD);
+        opened += openPort(port_, BAUD, receiveBytes);
         if (i % 10 == 0)
             sendCode(CMD_RESET_MIN_PEAK);
         if (i % 100 == 0)
@@ -348,7 +348,7 @@ TEST_F(PortDevice, ThousandOpenCloseCyclesLeakNothing)
     EXPECT_LE(after.handles, before.handles + 4);
     EXPECT_EQ(after.threads, before.threads);
 
-    ASSERT_EQ(openPort(port_, BAUD), 1);
+    ASSERT_EQ(openPort(port_, BAUD, receiveBytes), 1);
     ASSERT_TRUE(simOk("set-measurement 33"));
     EXPECT_TRUE(measurementBecomes(33));
 }
@@ -362,7 +362,7 @@ TEST(PortStalledLine, CloseEndsAWriteThatNeverCompletes)
         GTEST_SKIP() << "no stalled line (run through tests/port/stalled_line.py)";
     resetTransmitPath();
     const ProcessCounters idle = processCounters();
-    ASSERT_EQ(openPort(port, BAUD), 1);
+    ASSERT_EQ(openPort(port, BAUD, receiveBytes), 1);
     long long frames = 0;
     double fullSince = 0;
     const double end = nowSeconds() + 60;

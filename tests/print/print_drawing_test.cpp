@@ -11,10 +11,10 @@
 #include <string>
 
 #include "app/gdi_resources_win32.h"
+#include "app/live_readings.h"
 #include "app/panel_layout.h"
 #include "app/settings.h"
 #include "gdi_test_support.h"
-#include "link/live_readings.h"
 #include "params/parameter_set.h"
 #include "report/printer_choice.h"
 #include "report/printer_choice_win32.h"

@@ -7,10 +7,10 @@
 #include <cstring>
 #include <thread>
 
+#include "app/code_dispatch.h"
 #include "link/frame_codec.h"
 #include "link/link_events.h"
 #include "link/link_events_win32.h"
-#include "link/receive.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 

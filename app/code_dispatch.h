@@ -1,24 +1,22 @@
-// Receive path: frame assembly from the port's bytes and dispatch of each code to the records.
+// The program's side of the receive path: each code from the line applied to its records.
 #pragma once
 
 #include <cstdint>
 
 #include "link/device_code.h"
-
-inline constexpr int ASSEMBLY_SIZE = 8;
+#include "link/frame_assembly.h"
 
 // Reader thread only.
 struct ReceiveState {
-    std::uint8_t assemblyBuffer[ASSEMBLY_SIZE];
-    int assemblyLength;          // next write position, 0..7
+    FrameAssembly assembly;
     std::int32_t sampleCounter;  // measurements since the last trend sample
     std::int32_t unitTextIndex;  // next write position in unitText
 };
 
 extern ReceiveState receiveState;
 
-// Collects bytes into frames; every frame that passes the checksum reloads the
-// link watchdog and is dispatched. Frames may span calls. count <= 0 does nothing.
+// The port's bytes: every frame that passes the checksum reloads the link
+// watchdog and is dispatched. Frames may span calls. count <= 0 does nothing.
 void receiveBytes(const std::uint8_t *bytes, int count);
 
 // Applies one received code to LiveReadings, deviceParameters or TrendHistory.

@@ -1,12 +1,11 @@
-// Receive path: assembly of frames from the port's bytes and dispatch of each decoded code.
-#include "link/receive.h"
+// Receive path, the program's side: the line's codes applied to the live readings, parameters and trend.
+#include "app/code_dispatch.h"
 
 #include <atomic>
 
+#include "app/live_readings.h"
 #include "app/settings.h"
-#include "link/frame_codec.h"
 #include "link/link_events.h"
-#include "link/live_readings.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 #include "trend/trend_history.h"
@@ -23,26 +22,16 @@ LiveReadings liveReadings = {-1, -1, -1, -1, LINK_ALIVE_START, 0, 0, 0};
 // characters than fit loses the surplus, and the text always stays terminated.
 static constexpr std::int32_t UNIT_TEXT_LAST = static_cast<std::int32_t>(UNIT_TEXT_SIZE) - 1;
 
+// Every valid frame is a sign of life, whatever it carries.
+static void consumeCode(void *, DeviceCode code)
+{
+    sharedStore(liveReadings.linkAliveTicks, LINK_ALIVE_RELOAD);
+    dispatchCode(code);
+}
+
 void receiveBytes(const std::uint8_t *bytes, int count)
 {
-    ReceiveState &rx = receiveState;
-    for (int i = 0; i < count; ++i) {
-        const std::uint8_t b = bytes[i];
-        if (b != FRAME_END) {
-            // An over-long frame keeps its first 7 bytes; position 7 holds the
-            // latest byte until the CR puts the terminator there.
-            rx.assemblyBuffer[rx.assemblyLength] = b;
-            if (++rx.assemblyLength > ASSEMBLY_SIZE - 1)
-                rx.assemblyLength = ASSEMBLY_SIZE - 1;
-            continue;
-        }
-        rx.assemblyBuffer[rx.assemblyLength] = 0x00;
-        rx.assemblyLength = 0;
-        if (!checksumValid(rx.assemblyBuffer))
-            continue;
-        sharedStore(liveReadings.linkAliveTicks, LINK_ALIVE_RELOAD);
-        dispatchCode(decodeFrame(rx.assemblyBuffer));
-    }
+    assembleFrames(&receiveState.assembly, bytes, count, consumeCode, nullptr);
 }
 
 static void storeUnitTextByte(char c)
@@ -65,7 +54,7 @@ static void dispatchMeasurement(DeviceCode code)
     ++rx.sampleCounter;
     if (rx.sampleCounter >= samplesPerColumn[currentRollMode()]) {
         rx.sampleCounter = 0;
-        appendSample();
+        appendSample(code);
     }
 }
 
