@@ -33,31 +33,21 @@ static void dvdtIndicator(HDC dc, const char *s)
     ExtTextOutA(dc, at.x, at.y, ETO_OPAQUE, &cell, s, static_cast<UINT>(lstrlenA(s)), nullptr);
 }
 
-void paintMainWindow(HDC dc, const RECT &clipBox)
+// Every label and value lies outside the trend rectangle: left of it, or above
+// it for the Unit line. A paint whose update box lies inside the rectangle (the
+// trend step every 20 ms) can show none of their pixels, so it leaves them out.
+// Under wine each font selected into a window context costs the X11 driver a
+// look-up of the X resources (a read of ~/.Xdefaults when the server holds
+// none), so on that path this is most of what the paint would add to the trend.
+static bool reachesPanelTexts(const RECT &clipBox)
 {
-    // Filled with the brush and outlined with the context's default black pen.
-    if (uiState.frameRedrawRequested) {
-        HGDIOBJ oldBrush = SelectObject(dc, gdiResources.panelBrush);
-        frame(dc, VALUE_FRAME);
-        frame(dc, HEADER_FRAME);
-        SelectObject(dc, oldBrush);
-        uiState.frameRedrawRequested = 0;
-    }
-    if (uiState.fullRedrawRequested) {
-        HGDIOBJ oldBrush = SelectObject(dc, gdiResources.panelBrush);
-        frame(dc, VALUE_FRAME);
-        frame(dc, TREND_FRAME);
-        frame(dc, HEADER_FRAME);
-        SelectObject(dc, oldBrush);
-        uiState.fullRedrawRequested = 0;
-        drawTrendAxes(dc);
-        redrawTrend(dc);
-    }
-    if (uiState.trendFrozen)
-        redrawTrend(dc);
-    else
-        advanceTrend(dc);
+    const PanelRect &trend = TREND_FRAME;
+    return clipBox.left < trend.left || clipBox.top < trend.top || clipBox.right > trend.right ||
+           clipBox.bottom > trend.bottom;
+}
 
+static void panelTexts(HDC dc, const RECT &clipBox)
+{
     PanelTexts texts;
     readPanelTexts(&texts);
 
@@ -85,4 +75,32 @@ void paintMainWindow(HDC dc, const RECT &clipBox)
     SetTextAlign(dc, oldAlign);
     SetBkColor(dc, oldBk);
     SelectObject(dc, oldFont);
+}
+
+void paintMainWindow(HDC dc, const RECT &clipBox)
+{
+    // Filled with the brush and outlined with the context's default black pen.
+    if (uiState.frameRedrawRequested) {
+        HGDIOBJ oldBrush = SelectObject(dc, gdiResources.panelBrush);
+        frame(dc, VALUE_FRAME);
+        frame(dc, HEADER_FRAME);
+        SelectObject(dc, oldBrush);
+        uiState.frameRedrawRequested = 0;
+    }
+    if (uiState.fullRedrawRequested) {
+        HGDIOBJ oldBrush = SelectObject(dc, gdiResources.panelBrush);
+        frame(dc, VALUE_FRAME);
+        frame(dc, TREND_FRAME);
+        frame(dc, HEADER_FRAME);
+        SelectObject(dc, oldBrush);
+        uiState.fullRedrawRequested = 0;
+        drawTrendAxes(dc);
+        redrawTrend(dc);
+    }
+    if (uiState.trendFrozen)
+        redrawTrend(dc);
+    else
+        advanceTrend(dc);
+    if (reachesPanelTexts(clipBox))
+        panelTexts(dc, clipBox);
 }
