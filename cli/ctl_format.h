@@ -1,0 +1,39 @@
+// k614ctl's output texts: the parameter listing, JSON, the log's CSV rows and timestamps, and set differences.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "cli/line_record.h"
+#include "params/parameter_layout.h"
+
+// The unit text as a C string: up to its terminator, or all 32 bytes of a file without one.
+inline constexpr std::size_t UNIT_STRING_SIZE = UNIT_TEXT_SIZE + 1;
+void unitTextOf(const ParameterSet &set, char out[UNIT_STRING_SIZE]);
+
+// A JSON string literal, quotes included: '"', '\\' and control characters
+// escaped; bytes from 0x7F up read as Latin-1 and written as \u00XX, so the
+// output is ASCII whatever the device's 8-bit characters are.
+inline constexpr std::size_t JSON_UNIT_SIZE = (UNIT_STRING_SIZE - 1) * 6 + 3;
+void jsonString(const char *text, char *out, std::size_t size);
+
+// The report's listing as text: title, unit line, then each section's lines, column 1 before column 2.
+bool writeListing(std::FILE *out, const ParameterSet &set);
+// One object: the 23 fields by name in send order (numbers), then "unitText".
+bool writeJson(std::FILE *out, const ParameterSet &set);
+
+// "YYYY-MM-DDTHH:MM:SS.mmmZ" (UTC).
+inline constexpr std::size_t TIMESTAMP_SIZE = 25;
+void formatUtcTimestamp(std::int64_t utcMs, char out[TIMESTAMP_SIZE]);
+
+// The log's header line and one row, each ended by '\n'.
+inline constexpr char CSV_HEADER[] = "time,measurement,maxPeak,minPeak,dpdtPeak,events\n";
+inline constexpr std::size_t CSV_ROW_SIZE = TIMESTAMP_SIZE + 4 * 8 + ROW_EVENTS_MAX * 12 + 8;
+void formatCsvRow(const char *timestamp, const LogRow &row, char *out, std::size_t size);
+
+// One line per numeric field that differs ("name: a -> b"), then the unit
+// text when it differs; returns the number of lines.
+int writeSetDifferences(std::FILE *out, const ParameterSet &a, const ParameterSet &b);
+// The numeric fields only, as write's verify sees them: "name: wanted w, reported r".
+int writeVerifyDifferences(std::FILE *out, const ParameterSet &wanted, const ParameterSet &reported);

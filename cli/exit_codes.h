@@ -1,0 +1,10 @@
+// k614ctl's exit codes: one per outcome that a script calling it may want to tell apart.
+#pragma once
+
+inline constexpr int EXIT_DONE = 0;        // done; the sets are equal
+inline constexpr int EXIT_DIFFER = 1;      // diff: the files differ; write: the device reports other values
+inline constexpr int EXIT_USAGE = 2;       // bad command line
+inline constexpr int EXIT_NO_ANSWER = 3;   // the device did not answer an upload request in time
+inline constexpr int EXIT_PORT_ERROR = 4;  // the port cannot be opened
+inline constexpr int EXIT_FILE_ERROR = 5;  // a file is missing, not a parameter file, or cannot be written
+inline constexpr int EXIT_LINE_LOST = 6;   // the line failed (cable pulled, adapter gone)

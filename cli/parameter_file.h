@@ -1,0 +1,43 @@
+// The .614 parameter file read and written with the C library: exactly the 88 bytes of a ParameterSet.
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+#include "params/parameter_layout.h"
+
+// Room for a reason such as "/some/path: not a parameter file (12 bytes, 88 needed)".
+inline constexpr std::size_t FILE_MESSAGE_SIZE = 512;
+
+// Reads the first 88 bytes of path into *out. A missing or unreadable file, a
+// directory, or a file shorter than 88 bytes is refused with a one-line reason
+// (no newline) and leaves *out untouched.
+bool loadParameterFile(const char *path, ParameterSet *out, char *reason, std::size_t reasonSize);
+
+// Writes the 88 bytes; false with a reason when the file cannot be written whole.
+bool saveParameterFile(const char *path, const ParameterSet &set, char *reason, std::size_t reasonSize);
+
+// A FILE opened for one command; closed on every way out of it.
+class ScopedFile {
+public:
+    // No path, no file: get() is nullptr.
+    ScopedFile(const char *path, const char *mode) : file_(path ? std::fopen(path, mode) : nullptr) {}
+    ~ScopedFile()
+    {
+        if (file_)
+            std::fclose(file_);
+    }
+    ScopedFile(const ScopedFile &) = delete;
+    ScopedFile &operator=(const ScopedFile &) = delete;
+    std::FILE *get() const { return file_; }
+    // Closes now and says whether everything buffered reached the file.
+    bool close()
+    {
+        const bool ok = file_ && std::fclose(file_) == 0;
+        file_ = nullptr;
+        return ok;
+    }
+
+private:
+    std::FILE *file_;
+};

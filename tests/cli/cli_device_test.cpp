@@ -1,0 +1,375 @@
+// k614ctl as a user runs it: the real binary as a child process against the real simulator on a pty.
+//
+// The parameter files here are built from the .614 layout written out below,
+// not from the program's struct, so that the two do not agree by construction.
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <spawn.h>
+#include <string>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+// ---- the .614 file: 22 little-endian 16-bit fields, 32 bytes of unit text, "zero", 10 reserved bytes ----
+
+constexpr std::size_t IMAGE_SIZE = 88;
+constexpr std::size_t UNIT_AT = 44;
+constexpr std::size_t ZERO_AT = 76;
+// Byte offsets by name, in the file's order.
+enum Offset : std::size_t {
+    LIMIT1_MODE = 0, LIMIT1_SETPOINT = 2, LIMIT1_TR = 4, LIMIT1_AUTORESET = 6, LIMIT1_HYSTERESIS = 8,
+    LIMIT2_MODE = 10, LIMIT2_SETPOINT = 12, LIMIT2_TR = 14, LIMIT2_AUTORESET = 16, LIMIT2_HYSTERESIS = 18,
+    DPDT_MODE = 20, DPDT_SETPOINT = 22, DVDT = 24, TIMER_RANGE = 26, TS = 28, OUTPUT_POLARITY = 30, IOUT = 32,
+    IOUT_POLARITY = 34, FILTER = 36, P1_MAX = 38, P1_MIN = 40, AUTO_SHUTDOWN = 42,
+};
+
+using Image = std::vector<unsigned char>;
+
+void put16(Image &image, std::size_t at, unsigned value)
+{
+    image[at] = static_cast<unsigned char>(value & 0xFF);
+    image[at + 1] = static_cast<unsigned char>(value >> 8);
+}
+
+// A set unlike the simulator's defaults in every field that has room for it.
+Image imageA(const char *unit)
+{
+    Image image(IMAGE_SIZE, 0);
+    const std::pair<std::size_t, unsigned> values[] = {
+        {LIMIT1_MODE, 2}, {LIMIT1_SETPOINT, 75}, {LIMIT1_TR, 120}, {LIMIT1_AUTORESET, 1}, {LIMIT1_HYSTERESIS, 4},
+        {LIMIT2_MODE, 1}, {LIMIT2_SETPOINT, 15}, {LIMIT2_TR, 250}, {LIMIT2_AUTORESET, 0}, {LIMIT2_HYSTERESIS, 6},
+        {DPDT_MODE, 2}, {DPDT_SETPOINT, 40}, {DVDT, 12}, {TIMER_RANGE, 1}, {TS, 30}, {OUTPUT_POLARITY, 1}, {IOUT, 1},
+        {IOUT_POLARITY, 1}, {FILTER, 3}, {P1_MAX, 90}, {P1_MIN, 10}, {AUTO_SHUTDOWN, 1},
+    };
+    for (const auto &[at, value] : values)
+        put16(image, at, value);
+    put16(image, ZERO_AT, 2);
+    std::memcpy(image.data() + UNIT_AT, unit, std::strlen(unit));
+    return image;
+}
+
+Image imageB(const char *unit)
+{
+    Image image = imageA(unit);
+    put16(image, LIMIT1_SETPOINT, 55);
+    put16(image, LIMIT2_TR, 333);
+    put16(image, FILTER, 1);
+    put16(image, ZERO_AT, 1);
+    put16(image, TS, 1234);
+    return image;
+}
+
+bool saveImage(const std::string &path, const Image &image)
+{
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f)
+        return false;
+    const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
+    return std::fclose(f) == 0 && ok;
+}
+
+std::string fileText(const std::string &path)
+{
+    std::string text;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return text;
+    char buf[65536];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+        text.append(buf, n);
+    std::fclose(f);
+    return text;
+}
+
+std::vector<std::string> linesOf(const std::string &text)
+{
+    std::vector<std::string> lines;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find('\n', at);
+        if (end == std::string::npos) {
+            lines.push_back(text.substr(at)); // unfinished: the caller sees it without a newline
+            break;
+        }
+        lines.push_back(text.substr(at, end - at));
+        at = end + 1;
+    }
+    return lines;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point start)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// Polls until done() holds or timeoutMs passed.
+template <typename F> bool waitFor(F done, int timeoutMs)
+{
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > end)
+            return done();
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+// ---- the simulator and the tool as child processes ----
+
+pid_t spawnProcess(const std::vector<std::string> &words, const std::string &outPath, const std::string &errPath)
+{
+    std::vector<char *> argv;
+    for (const std::string &w : words)
+        argv.push_back(const_cast<char *>(w.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    pid_t pid = -1;
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
+
+// The child's exit code, or -1 when it did not end within timeoutMs (it is then killed).
+int waitExit(pid_t pid, int timeoutMs)
+{
+    int status = 0;
+    const bool ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs);
+    if (!ended) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &status, 0);
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+class CliDevice : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        link = path("line");
+        params = path("device.614");
+    }
+    void TearDown() override
+    {
+        if (simPid > 0) {
+            kill(simPid, SIGTERM);
+            waitpid(simPid, nullptr, 0);
+        }
+        (void)std::system((std::string("rm -rf ") + dir).c_str());
+    }
+    std::string path(const char *name) const { return std::string(dir) + "/" + name; }
+
+    // The simulator on its link with the set `image`.
+    void startSimulator(const Image &image, std::vector<std::string> extra = {})
+    {
+        ASSERT_TRUE(saveImage(params, image));
+        std::vector<std::string> words = {K614SIM_PATH, "--link", link, "--params", params, "--control-port", "0",
+                                          "--control-port-file", path("port"), "--exit-with-parent"};
+        words.insert(words.end(), extra.begin(), extra.end());
+        simPid = spawnProcess(words, path("sim.out"), path("sim.err"));
+        ASSERT_GT(simPid, 0);
+        struct stat st;
+        ASSERT_TRUE(waitFor([&] { return lstat(link.c_str(), &st) == 0 && !fileText(path("port")).empty(); }, 5000))
+            << fileText(path("sim.err"));
+        controlPort = std::atoi(fileText(path("port")).c_str());
+    }
+
+    // One control command; the answer line.
+    std::string simCommand(const std::string &command) const
+    {
+        const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(controlPort));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        std::string answer;
+        const std::string line = command + "\n";
+        if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+            write(s, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
+            char c;
+            while (read(s, &c, 1) == 1 && c != '\n')
+                answer += c;
+        }
+        if (s >= 0)
+            close(s);
+        return answer;
+    }
+
+    pid_t startCtl(std::vector<std::string> args)
+    {
+        args.insert(args.begin(), K614CTL_PATH);
+        return spawnProcess(args, path("ctl.out"), path("ctl.err"));
+    }
+
+    // Runs k614ctl to its end: exit code, its output in out/err.
+    int ctl(std::vector<std::string> args, int timeoutMs = 20000)
+    {
+        const pid_t pid = startCtl(std::move(args));
+        EXPECT_GT(pid, 0);
+        const int rc = waitExit(pid, timeoutMs);
+        out = fileText(path("ctl.out"));
+        err = fileText(path("ctl.err"));
+        return rc;
+    }
+
+    char dir[64] = "/tmp/k614clidev.XXXXXX";
+    std::string link, params;
+    pid_t simPid = -1;
+    int controlPort = 0;
+    std::string out, err;
+};
+
+TEST_F(CliDevice, ReadGivesTheDevicesSetByteForByteAndWriteThenReadGivesTheFileBack)
+{
+    startSimulator(imageA("kW"));
+    const std::string got = path("got.614");
+    ASSERT_EQ(ctl({"read", link, "-o", got}), 0) << err;
+    EXPECT_EQ(fileText(got), fileText(params));
+
+    ASSERT_EQ(ctl({"read", link, "--json"}), 0) << err;
+    EXPECT_NE(out.find("\"limit1Setpoint\": 75, "), std::string::npos) << out;
+    EXPECT_NE(out.find("\"unitText\": \"kW\"}"), std::string::npos) << out;
+
+    const std::string wanted = path("wanted.614");
+    ASSERT_TRUE(saveImage(wanted, imageB("kW")));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(ctl({"write", link, wanted}), 0) << out << err;
+    std::printf("write and verify of 23 parameters: %.3f s\n", secondsSince(start));
+    ASSERT_EQ(ctl({"read", link, "-o", got}), 0) << err;
+    EXPECT_EQ(fileText(got), fileText(wanted));
+}
+
+TEST_F(CliDevice, WriteNamesTheFieldADeviceIgnoredAndGivesUpOnASilentOne)
+{
+    startSimulator(imageA("kW"));
+    ASSERT_EQ(simCommand("ignore 3100"), "ok"); // limit1Setpoint
+    const std::string wanted = path("wanted.614");
+    ASSERT_TRUE(saveImage(wanted, imageB("kW")));
+    EXPECT_EQ(ctl({"write", link, wanted}), 1) << err;
+    EXPECT_EQ(out, "limit1Setpoint: wanted 55, reported 75\n");
+
+    ASSERT_EQ(simCommand("ignore none"), "ok");
+    ASSERT_EQ(simCommand("silent"), "ok");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ctl({"write", link, wanted}), 3) << out << err;
+    std::printf("write to a silent device gave up after %.3f s\n", secondsSince(start));
+    EXPECT_NE(err.find("device did not answer"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+TEST_F(CliDevice, PortErrorsAreOneLine)
+{
+    EXPECT_EQ(ctl({"read", path("no-such-line")}), 4);
+    EXPECT_EQ(err, "k614ctl: " + path("no-such-line") + ": no such port\n");
+    ASSERT_TRUE(saveImage(params, imageA("kW")));
+    EXPECT_EQ(ctl({"log", params}), 4) << "a regular file is not a port";
+    EXPECT_NE(err.find("not a serial port"), std::string::npos) << err;
+    EXPECT_EQ(ctl({"read"}), 2);
+    EXPECT_EQ(ctl({"read", "--help"}), 0);
+    EXPECT_NE(out.find("Exit codes"), std::string::npos);
+}
+
+constexpr int LEVEL = 77;
+
+// The rows of a CSV log: every line whole, six fields; measurement column as numbers.
+struct LogRows {
+    int count = 0;
+    bool whole = true;
+    std::vector<std::string> lines;
+};
+
+LogRows logRows(const std::string &text)
+{
+    LogRows rows;
+    rows.whole = !text.empty() && text.back() == '\n';
+    rows.lines = linesOf(text);
+    rows.count = static_cast<int>(rows.lines.size()) - 1;
+    return rows;
+}
+
+std::vector<std::string> fieldsOf(const std::string &line)
+{
+    std::vector<std::string> fields(1);
+    for (char c : line) {
+        if (c == ',')
+            fields.emplace_back();
+        else
+            fields.back() += c;
+    }
+    return fields;
+}
+
+TEST_F(CliDevice, LogOfTenSecondsHasFiftyRowsASecondWithTheDevicesValues)
+{
+    startSimulator(imageA("kW"), {"--wave", "steady", "--level", std::to_string(LEVEL)});
+    const std::string csv = path("log.csv");
+    const pid_t pid = startCtl({"log", link, "--csv", csv, "--duration", "10"});
+    ASSERT_GT(pid, 0);
+    // An alarm and a dV/dt event while it runs, once rows are coming.
+    ASSERT_TRUE(waitFor([&] { return logRows(fileText(csv)).count > 50; }, 5000));
+    ASSERT_EQ(simCommand("alarm 2"), "ok");
+    ASSERT_EQ(simCommand("dvdt"), "ok");
+    ASSERT_EQ(waitExit(pid, 20000), 0) << fileText(path("ctl.err"));
+
+    const LogRows rows = logRows(fileText(csv));
+    std::printf("rows in 10 s: %d\n", rows.count);
+    ASSERT_TRUE(rows.whole);
+    EXPECT_EQ(rows.lines[0], "time,measurement,maxPeak,minPeak,dpdtPeak,events");
+    EXPECT_NEAR(rows.count, 500, 5);
+    int alarms = 0, dvdts = 0;
+    for (int i = 1; i <= rows.count; ++i) {
+        const std::vector<std::string> f = fieldsOf(rows.lines[i]);
+        ASSERT_EQ(f.size(), 6u) << rows.lines[i];
+        ASSERT_EQ(f[0].size(), 24u) << rows.lines[i];
+        EXPECT_EQ(f[0].back(), 'Z');
+        EXPECT_EQ(f[1], std::to_string(LEVEL)) << rows.lines[i];
+        alarms += f[5].find("alarm 65039") != std::string::npos;
+        dvdts += f[5].find("dvdt 65052") != std::string::npos;
+    }
+    const std::vector<std::string> last = fieldsOf(rows.lines.back());
+    EXPECT_EQ(last[2], std::to_string(LEVEL)) << "max peak";
+    EXPECT_EQ(last[3], std::to_string(LEVEL)) << "min peak";
+    EXPECT_EQ(alarms, 1);
+    EXPECT_EQ(dvdts, 1);
+}
+
+TEST_F(CliDevice, UnplugDuringLogIsReportedAndTheFileIsWholeUpToIt)
+{
+    startSimulator(imageA("kW"), {"--wave", "steady", "--level", std::to_string(LEVEL)});
+    const std::string csv = path("log.csv");
+    const pid_t pid = startCtl({"log", link, "--csv", csv});
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitFor([&] { return logRows(fileText(csv)).count > 50; }, 5000));
+    ASSERT_EQ(simCommand("unplug"), "ok");
+    EXPECT_EQ(waitExit(pid, 10000), 6);
+    const std::string errText = fileText(path("ctl.err"));
+    EXPECT_NE(errText.find("the line to the device was lost after"), std::string::npos) << errText;
+
+    const LogRows rows = logRows(fileText(csv));
+    ASSERT_TRUE(rows.whole);
+    EXPECT_GT(rows.count, 50);
+    for (int i = 1; i <= rows.count; ++i)
+        EXPECT_EQ(fieldsOf(rows.lines[i]).size(), 6u) << rows.lines[i];
+    EXPECT_NE(errText.find("after " + std::to_string(rows.count) + " rows"), std::string::npos) << errText;
+}
+
+} // namespace

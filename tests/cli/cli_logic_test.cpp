@@ -1,0 +1,382 @@
+// k614ctl's decisions without a device: the code record, the texts, the offline commands, and the device
+// commands against a scripted fake of CtlOps on a virtual clock.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "cli/ctl_commands.h"
+#include "cli/ctl_format.h"
+#include "cli/exit_codes.h"
+#include "cli/line_record.h"
+#include "link/frame_codec.h"
+
+namespace {
+
+std::string framesOf(std::initializer_list<unsigned> codes)
+{
+    std::string bytes;
+    for (unsigned code : codes) {
+        std::uint8_t frame[FRAME_SIZE];
+        encodeFrame(static_cast<DeviceCode>(code), frame);
+        bytes.append(reinterpret_cast<const char *>(frame), FRAME_SIZE);
+    }
+    return bytes;
+}
+
+ParameterSet sampleSet()
+{
+    ParameterSet p = {};
+    p.limit1Mode = 2;
+    p.limit1Setpoint = 80;
+    p.limit1Tr = 150;
+    p.limit2Mode = 1;
+    p.limit2Setpoint = 20;
+    p.dpdtMode = 1;
+    p.dpdtSetpoint = 30;
+    p.dvdt = 10;
+    p.ts = 500;
+    p.p1Max = 100;
+    p.filter = 2;
+    p.zero = 1;
+    std::memcpy(p.unitText, "MW", 3);
+    return p;
+}
+
+// The device's answer as the simulator sends it: limit1Mode first, the rest in send order, the unit text, its end.
+std::vector<unsigned> answerCodes(const ParameterSet &p)
+{
+    std::vector<unsigned> codes;
+    for (const ParameterField &f : PARAMETER_FIELDS)
+        codes.push_back(f.base + p.*f.member);
+    for (const char *c = p.unitText; *c; ++c)
+        codes.push_back(UNIT_CHAR_BASE + static_cast<unsigned char>(*c));
+    codes.push_back(UNIT_TEXT_END);
+    return codes;
+}
+
+void feed(LineRecord *record, FrameAssembly *assembly, const std::string &bytes)
+{
+    recordBytes(record, assembly, reinterpret_cast<const std::uint8_t *>(bytes.data()), static_cast<int>(bytes.size()));
+}
+
+TEST(CliLineRecord, UploadAnswerAmongMeasurementsGivesTheSetAndRowsCarryPeaksAndEvents)
+{
+    LineRecord record;
+    resetLineRecord(&record);
+    FrameAssembly assembly = {};
+    const ParameterSet wanted = sampleSet();
+    std::string stream = framesOf({77, 410});          // a measurement before any peak, then max peak 10
+    stream += framesOf({UNIT_CHAR_BASE + 'x', 3333});   // left over from nothing: no answer has started
+    for (unsigned code : answerCodes(wanted)) {
+        stream += framesOf({code, 50});                 // a measurement after every code of the answer
+    }
+    stream += framesOf({ALARM_LOW_FIRST, STATUS_DVDT, 215, 51});
+    // Split at an odd place: frames span reads.
+    feed(&record, &assembly, stream.substr(0, 7));
+    EXPECT_FALSE(answerComplete(record.answer));
+    feed(&record, &assembly, stream.substr(7));
+
+    ASSERT_TRUE(answerComplete(record.answer));
+    EXPECT_EQ(std::memcmp(&record.answer.set, &wanted, sizeof wanted), 0);
+    const int answerLength = static_cast<int>(answerCodes(wanted).size());
+    ASSERT_EQ(record.rowCount, 2 + answerLength);
+    EXPECT_EQ(record.rows[0].measurement, 77);
+    EXPECT_EQ(record.rows[0].maxPeak, NOT_REPORTED);
+    EXPECT_EQ(record.rows[1].maxPeak, 10);
+    EXPECT_EQ(record.rows[1].minPeak, NOT_REPORTED);
+    EXPECT_EQ(record.rows[1].eventCount, 0);
+    const LogRow &last = record.rows[record.rowCount - 1];
+    EXPECT_EQ(last.measurement, 51);
+    EXPECT_EQ(last.minPeak, 15);
+    ASSERT_EQ(last.eventCount, 2);
+    EXPECT_EQ(last.events[0], ALARM_LOW_FIRST);
+    EXPECT_EQ(last.events[1], STATUS_DVDT);
+
+    char row[CSV_ROW_SIZE];
+    formatCsvRow("T", record.rows[0], row, sizeof row);
+    EXPECT_STREQ(row, "T,77,,,,\n");
+    formatCsvRow("T", last, row, sizeof row);
+    EXPECT_STREQ(row, "T,51,10,15,,alarm 65014;dvdt 65052\n");
+
+    // A new answer starts over; a unit text longer than fits keeps 31 characters.
+    beginAnswer(&record);
+    std::string longer = framesOf({3000});
+    for (int i = 0; i < 40; ++i)
+        longer += framesOf({UNIT_CHAR_BASE + 'a'});
+    feed(&record, &assembly, longer + framesOf({UNIT_TEXT_END}));
+    EXPECT_EQ(std::strlen(record.answer.set.unitText), UNIT_TEXT_SIZE - 1);
+    EXPECT_FALSE(answerComplete(record.answer)) << "22 fields missing";
+}
+
+TEST(CliFormat, UtcTimestampsAndJsonEscapes)
+{
+    char t[TIMESTAMP_SIZE];
+    formatUtcTimestamp(0, t);
+    EXPECT_STREQ(t, "1970-01-01T00:00:00.000Z");
+    formatUtcTimestamp(951782400000LL + 86399999, t); // leap day 2000, its last millisecond
+    EXPECT_STREQ(t, "2000-02-29T23:59:59.999Z");
+
+    char json[JSON_UNIT_SIZE];
+    jsonString("k\"W\x01\\\xb5", json, sizeof json);
+    EXPECT_STREQ(json, "\"k\\\"W\\u0001\\\\\\u00b5\"");
+    // The longest unit text, every character escaped to six, still fits.
+    char worst[UNIT_STRING_SIZE];
+    std::memset(worst, 0x01, UNIT_TEXT_SIZE);
+    worst[UNIT_TEXT_SIZE] = 0;
+    jsonString(worst, json, sizeof json);
+    EXPECT_EQ(std::strlen(json), UNIT_TEXT_SIZE * 6 + 2);
+}
+
+// ---- the device commands on a scripted line and a virtual clock ----
+
+struct Chunk {
+    std::int64_t at; // virtual ms
+    std::string bytes;
+    bool fails;
+};
+
+struct FakeLine {
+    std::int64_t now = 0;
+    std::vector<Chunk> script;
+    std::size_t next = 0;
+    std::vector<std::pair<std::int64_t, unsigned>> sent; // (time, code) of each frame written
+    FrameAssembly sentAssembly = {};
+};
+
+FakeLine *fakeOf(void *context)
+{
+    return static_cast<FakeLine *>(context);
+}
+
+const CtlOps FAKE_OPS = {
+    nullptr,
+    [](void *, const char *) { return SerialOpenResult::ok; },
+    [](void *c, std::uint8_t *buffer, int size, int timeoutMs) {
+        FakeLine *f = fakeOf(c);
+        if (f->next < f->script.size() && f->script[f->next].at <= f->now + timeoutMs) {
+            const Chunk &chunk = f->script[f->next++];
+            f->now = chunk.at > f->now ? chunk.at : f->now;
+            if (chunk.fails)
+                return SERIAL_READ_FAILED;
+            EXPECT_LE(static_cast<int>(chunk.bytes.size()), size);
+            std::memcpy(buffer, chunk.bytes.data(), chunk.bytes.size());
+            return static_cast<int>(chunk.bytes.size());
+        }
+        f->now += timeoutMs;
+        return 0;
+    },
+    [](void *c, const std::uint8_t *bytes, int count) {
+        FakeLine *f = fakeOf(c);
+        assembleFrames(
+            &f->sentAssembly, bytes, count,
+            [](void *c2, DeviceCode code) { fakeOf(c2)->sent.push_back({fakeOf(c2)->now, code}); }, f);
+        return true;
+    },
+    [](void *) {},
+    [](void *c) { return fakeOf(c)->now; },
+    [](void *c) -> std::int64_t { return 1700000000000LL + fakeOf(c)->now; },
+    [](void *c, int ms) { fakeOf(c)->now += ms; },
+    [](void *) {},
+    [](void *) { return false; },
+    [](void *) { return false; },
+};
+
+// ---- the commands through the dispatch, with files in a temp dir ----
+
+class CliCommands : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        out = std::tmpfile();
+        err = std::tmpfile();
+    }
+    void TearDown() override
+    {
+        std::fclose(out);
+        std::fclose(err);
+        (void)std::system((std::string("rm -rf ") + dir).c_str());
+    }
+    std::string path(const char *name) { return std::string(dir) + "/" + name; }
+    std::string save(const char *name, const void *bytes, std::size_t size)
+    {
+        const std::string p = path(name);
+        FILE *f = std::fopen(p.c_str(), "wb");
+        std::fwrite(bytes, 1, size, f);
+        std::fclose(f);
+        return p;
+    }
+    static std::string text(FILE *f)
+    {
+        std::string s;
+        std::rewind(f);
+        char buf[4096];
+        std::size_t n;
+        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
+            s.append(buf, n);
+        return s;
+    }
+    int run(std::initializer_list<const char *> words)
+    {
+        std::vector<char *> argv;
+        for (const char *w : words)
+            argv.push_back(const_cast<char *>(w));
+        argv.push_back(nullptr);
+        CtlArgs args;
+        if (parseCtlArgs(static_cast<int>(argv.size() - 1), argv.data(), &args, err) != ParseOutcome::run)
+            return EXIT_USAGE;
+        // The offline commands must not touch the line: a fake with nothing scripted.
+        FakeLine line;
+        CtlOps ops = FAKE_OPS;
+        ops.context = &line;
+        const CtlIo io = {out, err};
+        const int rc = runCtlCommand(args, ops, io);
+        EXPECT_TRUE(line.sent.empty());
+        return rc;
+    }
+    char dir[64] = "/tmp/k614cli.XXXXXX";
+    FILE *out = nullptr;
+    FILE *err = nullptr;
+};
+
+TEST_F(CliCommands, ShowListsTheReportTextsAndJson)
+{
+    const ParameterSet p = sampleSet();
+    const std::string file = save("a.614", &p, sizeof p);
+    ASSERT_EQ(run({"k614ctl", "show", file.c_str()}), EXIT_DONE);
+    const std::string listing = text(out);
+    EXPECT_EQ(listing.rfind("Parameters\nUnit:  MW\n\nLimit 1\n  Limit      : Max.\n  Setpoint   : 80%\n"
+                            "  Tr         : 1.50s\n", 0),
+              0u)
+        << listing;
+    EXPECT_NE(listing.find("\nSetup\n  Ts         : 5.00s\n\nIout\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("\nOutput\n"), std::string::npos);
+
+    std::rewind(out);
+    ASSERT_EQ(run({"k614ctl", "show", "--json", file.c_str()}), EXIT_DONE);
+    const std::string json = text(out);
+    EXPECT_EQ(json.rfind("{\"limit1Mode\": 2, \"limit2Mode\": 1, ", 0), 0u) << json;
+    EXPECT_NE(json.find("\"limit2Tr\": 0, \"unitText\": \"MW\"}\n"), std::string::npos) << json;
+}
+
+TEST_F(CliCommands, DiffNamesEachDifferenceAndExitsLikeDiff)
+{
+    const ParameterSet a = sampleSet();
+    ParameterSet b = a;
+    b.limit1Setpoint = 72;
+    b.zero = 2;
+    std::memcpy(b.unitText, "k\"W", 4);
+    b.reserved[3] = 9; // not compared
+    const std::string fa = save("a.614", &a, sizeof a), fb = save("b.614", &b, sizeof b);
+    EXPECT_EQ(run({"k614ctl", "diff", fa.c_str(), fa.c_str()}), EXIT_DONE);
+    EXPECT_EQ(text(out), "");
+    EXPECT_EQ(run({"k614ctl", "diff", fa.c_str(), fb.c_str()}), EXIT_DIFFER);
+    EXPECT_EQ(text(out), "zero: 1 -> 2\nlimit1Setpoint: 80 -> 72\nunitText: \"MW\" -> \"k\\\"W\"\n");
+}
+
+TEST_F(CliCommands, DryRunPrintsTheCodesInSendOrder)
+{
+    const ParameterSet p = sampleSet();
+    const std::string file = save("a.614", &p, sizeof p);
+    ASSERT_EQ(run({"k614ctl", "write", "/dev/k614-no-such-port", file.c_str(), "--dry-run"}), EXIT_DONE);
+    const std::string codes = text(out);
+    EXPECT_EQ(codes.rfind("limit1Mode 3002\nlimit2Mode 3011\ndpdtMode 3021\ntimerRange 3030\n", 0), 0u) << codes;
+    EXPECT_NE(codes.find("\nfilter 3082\nzero 3086\nlimit1Setpoint 3180\n"), std::string::npos) << codes;
+    EXPECT_NE(codes.find("\nlimit1Tr 20150\nlimit2Tr 30000\n"), std::string::npos) << codes;
+    EXPECT_EQ(std::count(codes.begin(), codes.end(), '\n'), PARAMETER_COUNT);
+}
+
+TEST_F(CliCommands, FilesThatAreNotParameterFilesAreRefusedWithOneLine)
+{
+    const ParameterSet p = sampleSet();
+    const std::string shortFile = save("short.614", &p, PARAMETER_FILE_SIZE - 1);
+    const std::string good = save("good.614", &p, sizeof p);
+    const std::string missing = path("missing.614");
+    struct Case {
+        std::initializer_list<const char *> words;
+        const char *says;
+    };
+    const Case cases[] = {
+        {{"k614ctl", "show", shortFile.c_str()}, "not a parameter file (87 bytes, 88 needed)"},
+        {{"k614ctl", "diff", good.c_str(), shortFile.c_str()}, "not a parameter file"},
+        {{"k614ctl", "write", "/dev/null", shortFile.c_str(), "--dry-run"}, "not a parameter file"},
+        {{"k614ctl", "show", missing.c_str()}, "cannot open"},
+        {{"k614ctl", "show", dir}, "is a directory"},
+    };
+    for (const Case &c : cases) {
+        std::fclose(err);
+        err = std::tmpfile();
+        EXPECT_EQ(run(c.words), EXIT_FILE_ERROR) << c.says;
+        const std::string message = text(err);
+        EXPECT_NE(message.find(c.says), std::string::npos) << message;
+        EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
+    }
+    EXPECT_EQ(text(out), "") << "nothing listed, nothing sent";
+}
+
+int runFake(FakeLine *line, std::initializer_list<const char *> words, FILE *out, FILE *err)
+{
+    std::vector<char *> argv;
+    for (const char *w : words)
+        argv.push_back(const_cast<char *>(w));
+    CtlArgs args;
+    EXPECT_EQ(parseCtlArgs(static_cast<int>(argv.size()), argv.data(), &args, err), ParseOutcome::run);
+    CtlOps ops = FAKE_OPS;
+    ops.context = line;
+    const CtlIo io = {out, err};
+    return runCtlCommand(args, ops, io);
+}
+
+TEST_F(CliCommands, WritePacesItsCodesAndGivesUpOnASilentDevice)
+{
+    ParameterSet p = sampleSet();
+    const std::string file = save("a.614", &p, sizeof p);
+    FakeLine line;
+    EXPECT_EQ(runFake(&line, {"k614ctl", "write", "PORT", file.c_str()}, out, err), EXIT_NO_ANSWER);
+    ASSERT_EQ(line.sent.size(), static_cast<std::size_t>(PARAMETER_COUNT + 1));
+    for (int i = 0; i < PARAMETER_COUNT; ++i) {
+        EXPECT_EQ(line.sent[i].first, i * CODE_SPACING_MS);
+        EXPECT_EQ(line.sent[i].second, PARAMETER_FIELDS[i].base + p.*PARAMETER_FIELDS[i].member);
+    }
+    EXPECT_EQ(line.sent.back().first, PARAMETER_COUNT * CODE_SPACING_MS);
+    EXPECT_EQ(line.sent.back().second, CMD_REQUEST_UPLOAD);
+    EXPECT_EQ(line.now, line.sent.back().first + ANSWER_WAIT_MS);
+    EXPECT_EQ(text(err), "k614ctl: PORT: device did not answer (3 s)\n");
+}
+
+TEST_F(CliCommands, LogReportsSilenceGoesOnAndEndsOnALostLine)
+{
+    FakeLine line;
+    const std::string csv = path("log.csv");
+    for (int i = 0; i < 10; ++i)
+        line.script.push_back({i * 20, framesOf({static_cast<unsigned>(40 + i)}), false});
+    line.script.push_back({200, framesOf({430, ALARM_HIGH_FIRST}), false});
+    for (int i = 0; i < 5; ++i) // after 2.5 s of silence
+        line.script.push_back({2700 + i * 20, framesOf({static_cast<unsigned>(60 + i)}), false});
+    line.script.push_back({2900, "", true});
+    EXPECT_EQ(runFake(&line, {"k614ctl", "log", "PORT", "--csv", csv.c_str()}, out, err), EXIT_LINE_LOST);
+
+    FILE *f = std::fopen(csv.c_str(), "rb");
+    ASSERT_NE(f, nullptr);
+    const std::string rows = text(f);
+    std::fclose(f);
+    EXPECT_EQ(rows.rfind("time,measurement,maxPeak,minPeak,dpdtPeak,events\n"
+                         "2023-11-14T22:13:20.000Z,40,,,,\n2023-11-14T22:13:20.020Z,41,,,,\n",
+                         0),
+              0u)
+        << rows;
+    EXPECT_NE(rows.find("2023-11-14T22:13:22.700Z,60,30,,,alarm 65039\n2023-11-14T22:13:22.720Z,61,30,,,\n"),
+              std::string::npos)
+        << rows;
+    EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 1 + 15);
+    EXPECT_EQ(text(err), "k614ctl: PORT: no data from the device for 2 s\n"
+                         "k614ctl: PORT: data from the device again\n"
+                         "k614ctl: PORT: the line to the device was lost after 15 rows\n");
+}
+
+} // namespace
