@@ -12,7 +12,8 @@
 
 ReceiveState receiveState;
 
-// One bit per entry of PARAMETER_FIELDS: received since beginUploadAnswer.
+// One bit per entry of PARAMETER_FIELDS: received since beginUploadAnswer or,
+// later, since the first code of the answer now arriving.
 static std::atomic<std::uint32_t> uploadFieldsSeen;
 static constexpr std::uint32_t ALL_UPLOAD_FIELDS = (1u << PARAMETER_COUNT) - 1;
 static_assert(PARAMETER_COUNT < 32);
@@ -79,12 +80,18 @@ void dispatchCode(DeviceCode code)
     } else if (code <= PARAMETER_CODE_LAST) {
         const ParameterField *field = parameterFieldForCode(code);
         sharedStore(deviceParameters.*field->member, static_cast<std::uint16_t>(code - field->base));
-        uploadFieldsSeen.fetch_or(1u << (field - PARAMETER_FIELDS), std::memory_order_release);
+        const std::uint32_t mark = 1u << (field - PARAMETER_FIELDS);
         if (field->base == UPLOAD_ANSWER_BASE) {
-            // The answer to an upload request starts here: the stores above
-            // must be visible to whoever wakes from the event.
+            // The answer to an upload request starts here. Its marks start
+            // afresh: codes of an older answer still arriving (the unit text
+            // poll's) hold that answer's values and must not help complete
+            // this one. The stores above must be visible to whoever wakes
+            // from the event.
+            uploadFieldsSeen.store(mark, std::memory_order_release);
             signalUploadConfirm();
             receiveState.unitTextIndex = 0;
+        } else {
+            uploadFieldsSeen.fetch_or(mark, std::memory_order_release);
         }
     } else if ((code >= ALARM_LOW_FIRST && code <= ALARM_LOW_LAST) ||
                (code >= ALARM_HIGH_FIRST && code <= ALARM_HIGH_LAST)) {

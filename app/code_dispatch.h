@@ -25,7 +25,9 @@ void dispatchCode(DeviceCode code);
 // The device answers an upload request with limit1Mode first and the other
 // parameters after it. The GUI thread clears the record before it asks; the
 // reader thread marks each parameter as it is stored (release), so that once
-// every one is marked (acquire) the whole answer is visible.
+// every one is marked (acquire) the whole answer is visible. An answer's first
+// code (3000..3009) clears the marks before it marks itself: only the codes of
+// the answer now arriving count towards a whole one.
 void beginUploadAnswer();
 bool wholeUploadAnswerSeen();
 

@@ -14,7 +14,9 @@ static constexpr int SHEET_NOT_CREATED = -1;
 void parametersCommand(const ParameterOps &ops)
 {
     // The wait lets the device's answer fill deviceParameters, so the sheet
-    // opens on what the device has just reported.
+    // opens on what the device has just reported. An answer that did not bring
+    // the whole set counts as none: the user is asked rather than shown a sheet
+    // partly on stale values.
     if (!ops.replyCheck(PARAMETERS_WAIT_MS) && !ops.askContinue(MSG_NOT_CONNECTED_CONTINUE))
         return;
     const int result = ops.showSheet();

@@ -6,7 +6,7 @@ inline constexpr unsigned PARAMETERS_WAIT_MS = 2000;
 
 // The window-side services these commands call; a test supplies a scripted fake.
 struct ParameterOps {
-    bool (*replyCheck)(unsigned timeoutMs);  // upload request answered in time, the whole set awaited
+    bool (*replyCheck)(unsigned timeoutMs);  // upload request answered in time with the whole set
     bool (*askContinue)(const char *text);   // Yes/No, titled with the caption, warning icon: true for Yes
     int (*showSheet)();                      // the parameter sheet: 1 OK, 0 cancelled, -1 not created
     long (*lastError)();                     // the system's last error code

@@ -23,7 +23,11 @@ bool awaitUploadAnswer(unsigned timeoutMs)
     beginUploadAnswer();
     if (!replyCheck(timeoutMs))
         return false;
-    while (!wholeUploadAnswerSeen() && std::chrono::steady_clock::now() < deadline)
+    for (;;) {
+        if (wholeUploadAnswerSeen())
+            return true;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(ANSWER_POLL_MS));
-    return true;
+    }
 }

@@ -15,6 +15,8 @@ inline constexpr unsigned ANSWER_POLL_MS = 5;
 // replyCheck, then, within the same time-out, the rest of the answer: the
 // device sends limit1Mode first and the other parameters after it, and what is
 // compared or shown must be the set it reports now, not partly the one before.
-// True when the device answered; a set still incomplete at the time-out is
-// left as it stands.
+// True only when all 23 parameters of the answer arrived in time. An answer cut
+// short, or a lone stray 3000..3009, is no answer: the fields it did not bring
+// still hold what was there before (a loaded file's values, say), and would
+// seem to confirm them.
 bool awaitUploadAnswer(unsigned timeoutMs);

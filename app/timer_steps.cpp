@@ -33,6 +33,8 @@ static TransferCheck checkTransfer()
     // Cleared first: the message boxes below run a message loop, and the ticks
     // that arrive meanwhile must not start a second check.
     uiState.transferConfirmPending = 0;
+    // Only the device's whole answer confirms: fields it did not re-report
+    // still hold the values sent, and would all seem to match.
     if (!awaitUploadAnswer(TRANSFER_CHECK_WAIT_MS))
         return TransferCheck::Timeout;
     return verifyParameters() ? TransferCheck::Confirmed : TransferCheck::Mismatch;

@@ -14,15 +14,32 @@
 
 namespace {
 
+// The first `count` codes of the device's answer: limit1Mode, then the rest
+// in send order (limit1Mode leads PARAMETER_FIELDS).
+void sendAnswerCodes(const ParameterSet &set, int first, int count)
+{
+    for (int i = first; i < count; ++i)
+        dispatchCode(static_cast<DeviceCode>(PARAMETER_FIELDS[i].base + set.*PARAMETER_FIELDS[i].member));
+}
+
 // The device's whole answer, limit1Mode first; the rest follows after a pause.
 void answerUpload(const ParameterSet &set, int pauseMs)
 {
-    dispatchCode(static_cast<DeviceCode>(3000 + set.limit1Mode));
+    sendAnswerCodes(set, 0, 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(pauseMs));
-    for (const ParameterField &f : PARAMETER_FIELDS) {
-        if (f.base != 3000)
-            dispatchCode(static_cast<DeviceCode>(f.base + set.*f.member));
+    sendAnswerCodes(set, 1, PARAMETER_COUNT);
+}
+
+// The device's side: returns once the upload request is on the line.
+void awaitUploadRequest()
+{
+    for (int waited = 0; waited < 5000; ++waited) {
+        for (DeviceCode c : sentCodes())
+            if (c == CMD_REQUEST_UPLOAD)
+                return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    ADD_FAILURE() << "no upload request";
 }
 
 class TimerSteps : public ::testing::Test {
@@ -144,6 +161,50 @@ TEST_F(TimerSteps, TransferCheckReportsADifferenceOnce)
     EXPECT_EQ(runTickStep().transfer, TransferCheck::Mismatch);
     device.join();
     EXPECT_EQ(runTickStep().transfer, TransferCheck::None);
+}
+
+TEST_F(TimerSteps, AnAnswerWithoutTheWholeSetIsAConfirmationTimeOut)
+{
+    // After a Load deviceParameters holds the file's set, limit1Setpoint 45;
+    // the device kept 80. Fields it does not re-report would all seem to match.
+    const struct {
+        const char *what;
+        int codes;
+    } cases[] = {{"answer cut short", 6}, {"one stray code, no answer", 1}};
+    for (const auto &c : cases) {
+        resetAppState();
+        deviceParameters.limit1Mode = 1;
+        deviceParameters.limit1Setpoint = 45;
+        snapshotParameters();
+        uiState.transferConfirmPending = 1;
+        ParameterSet device = deviceParameters;
+        device.limit1Setpoint = 80;
+        std::thread line([&] {
+            awaitUploadRequest();
+            sendAnswerCodes(device, 0, c.codes);
+        });
+        EXPECT_EQ(runTickStep().transfer, TransferCheck::Timeout) << c.what;
+        line.join();
+        EXPECT_EQ(runTickStep().transfer, TransferCheck::None) << c.what << ": one message";
+    }
+}
+
+TEST_F(TimerSteps, CodesOfAnOlderAnswerDoNotCompleteTheNewOne)
+{
+    // The unit text poll asked while the codes went out: the tail of its
+    // answer, with the setpoint from before the transfer, is still arriving
+    // when the check asks.
+    ParameterSet before{};
+    before.limit1Setpoint = 80;
+    requestedParameters.limit1Setpoint = 45;
+    uiState.transferConfirmPending = 1;
+    std::thread line([&] {
+        awaitUploadRequest();
+        sendAnswerCodes(before, 1, PARAMETER_COUNT);
+        answerUpload(requestedParameters, 30);
+    });
+    EXPECT_EQ(runTickStep().transfer, TransferCheck::Confirmed);
+    line.join();
 }
 
 TEST_F(TimerSteps, TransferCheckCountsAStaleConfirmationAsNoAnswer)
