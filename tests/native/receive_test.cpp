@@ -156,6 +156,22 @@ TEST_F(Receive, UploadAnswerSignalsTheEventAndRestartsTheUnitText)
     EXPECT_STREQ(deviceParameters.unitText, "K");
 }
 
+TEST_F(Receive, AnUploadAnswerIsWholeWithEveryParameterAndOnlyThen)
+{
+    // Every set that lacks one field is incomplete; all 23 are whole at once
+    // (a mark wider than the set would hold every check for its full 2 s).
+    for (int missing = 0; missing <= PARAMETER_COUNT; ++missing) {
+        beginUploadAnswer();
+        for (int i = 0; i < PARAMETER_COUNT; ++i)
+            if (i != missing)
+                send(PARAMETER_FIELDS[i].base);
+        EXPECT_EQ(wholeUploadAnswerSeen(), missing == PARAMETER_COUNT) << "missing field " << missing;
+    }
+    // A new answer's first code drops the marks of the one before.
+    send(3001);
+    EXPECT_FALSE(wholeUploadAnswerSeen());
+}
+
 TEST_F(Receive, UnitTextCodesWrapToEightBits)
 {
     send(3000);
