@@ -2,6 +2,7 @@
 #include "app/timer_steps.h"
 
 #include <cstdint>
+#include <cstring>
 
 #include "app/live_readings.h"
 #include "app/reply_check.h"
@@ -92,9 +93,15 @@ static std::int32_t shownDpdtPeak()
 bool runPanelCheck()
 {
     const std::int32_t measurement = sharedLoad(liveReadings.measurement);
+    // The unit text arrives (or goes) on its own, usually after the first
+    // measurement: with a steady reading nothing else would repaint the header.
+    char unitText[UNIT_TEXT_SIZE + 1];
+    copyUnitText(unitText);
+    const bool unitChanged = std::strcmp(unitText, uiState.lastPaintedUnitText) != 0;
     if (measurement == uiState.lastPaintedMeasurement && sharedLoad(liveReadings.peaksChanged) == 0 &&
-        sharedLoad(liveReadings.dvdtSeen) == 0)
+        sharedLoad(liveReadings.dvdtSeen) == 0 && !unitChanged)
         return false;
+    std::memcpy(uiState.lastPaintedUnitText, unitText, sizeof unitText);
     // From three digits to fewer: the refilled panel leaves no stale digit.
     const std::int32_t dpdtPeak = shownDpdtPeak();
     if (losesDigits(uiState.lastPaintedMeasurement, measurement) ||

@@ -27,7 +27,8 @@ struct TickOutcome {
 // check, link watchdog, void readings. The transfer check blocks up to 2 s.
 TickOutcome runTickStep();
 
-// TIMER_PANEL: true when the whole client area must repaint.
+// TIMER_PANEL: true when the whole client area must repaint: the measurement,
+// a peak, dV/dt or the unit text changed.
 bool runPanelCheck();
 
 // TIMER_POLL: asks for the parameters and unit text while the link is alive and

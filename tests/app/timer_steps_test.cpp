@@ -294,6 +294,22 @@ TEST_F(TimerSteps, PanelCheckRepaintsOnlyOnNews)
     EXPECT_EQ(uiState.frameRedrawRequested, 0);
 }
 
+TEST_F(TimerSteps, PanelCheckRepaintsWhenOnlyTheUnitTextChanged)
+{
+    dispatchCode(57);
+    runPanelCheck();
+    ASSERT_FALSE(runPanelCheck());
+    for (DeviceCode c : {3000, 65277, 65287, 65213}) // the answer brings "MW"
+        dispatchCode(c);
+    liveReadings.peaksChanged = 0;
+    EXPECT_TRUE(runPanelCheck()) << "unit text arrived";
+    EXPECT_FALSE(runPanelCheck());
+    EXPECT_EQ(uiState.frameRedrawRequested, 0);
+    clearUnitText();
+    EXPECT_TRUE(runPanelCheck()) << "unit text lost";
+    EXPECT_FALSE(runPanelCheck());
+}
+
 TEST_F(TimerSteps, PanelCheckAsksForAFrameRedrawWhenTheMeasurementLosesADigit)
 {
     dispatchCode(150);
