@@ -107,6 +107,7 @@ DeviceCode DeviceModel::tick(int raw)
         uploadDueTick_ = -1;
         const std::vector<DeviceCode> answer = uploadAnswer(params_);
         upload_.insert(upload_.end(), answer.begin(), answer.end());
+        answerStarting_ = true;
         notes_.push_back("upload-answer " + std::to_string(answer.size()));
     }
     return static_cast<DeviceCode>(value);
@@ -247,7 +248,7 @@ bool DeviceModel::nextCode(DeviceCode &code)
     for (int i = 0; i < 3; ++i) {
         if (peakDirty_[i]) {
             peakDirty_[i] = false;
-            if (peaks[i] < 0)
+            if (peaks[i] < 0 || !peakReports_)
                 continue;
             code = static_cast<DeviceCode>(bases[i] + peaks[i]);
             return true;
@@ -256,6 +257,10 @@ bool DeviceModel::nextCode(DeviceCode &code)
     if (!upload_.empty()) {
         code = upload_.front();
         upload_.pop_front();
+        if (answerStarting_) {
+            answerStarting_ = false;
+            ++answersStarted_;
+        }
         return true;
     }
     return false;
@@ -267,7 +272,7 @@ bool DeviceModel::hasPending() const
         return true;
     const int peaks[3] = {minPeak_, maxPeak_, dpdtPeak_};
     for (int i = 0; i < 3; ++i) {
-        if (peakDirty_[i] && peaks[i] >= 0)
+        if (peakDirty_[i] && peaks[i] >= 0 && peakReports_)
             return true;
     }
     return false;
@@ -277,6 +282,7 @@ void DeviceModel::dropPending()
 {
     urgent_.clear();
     upload_.clear();
+    answerStarting_ = false;
     uploadDueTick_ = -1;
     peakDirty_[0] = peakDirty_[1] = peakDirty_[2] = false;
 }

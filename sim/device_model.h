@@ -56,6 +56,11 @@ public:
     // Control over the upload answer.
     void setUploadDelayTicks(int ticks) { uploadDelayTicks_ = ticks < 0 ? 0 : ticks; }
     void setUploadWithheld(bool on) { uploadWithheld_ = on; }
+    // Upload answers whose first code has been handed out by nextCode.
+    std::uint64_t answersStarted() const { return answersStarted_; }
+    // Peaks reported (when they change and every 500 ms) or kept quiet; a
+    // reset's new value still goes out.
+    void setPeakReports(bool on) { peakReports_ = on; }
     // Received codes of the field with this base are not applied.
     bool ignoreField(DeviceCode base);
     void ignoreNone() { ignored_.clear(); }
@@ -103,6 +108,9 @@ private:
     long long uploadDueTick_ = -1; // tick at which a requested answer starts
     int uploadDelayTicks_ = 0;
     bool uploadWithheld_ = false;
+    bool answerStarting_ = false; // the next upload code is an answer's first
+    std::uint64_t answersStarted_ = 0;
+    bool peakReports_ = true;
     std::set<DeviceCode> ignored_;
     std::vector<std::string> notes_;
 };

@@ -81,6 +81,10 @@ Control commands (one per line; answer "ok", "ok <data>" or "error <reason>"):
   replug                 open a new pty, re-point the link; ok <pty path>
   upload-delay MS        answer upload requests MS later
   upload-withhold on|off ignore upload requests
+  upload-cut MS          fall silent MS ms after the next upload answer's
+                           first code went out (once; resume ends it)
+  peak-reports on|off    report the peaks or keep them quiet (a reset's new
+                           value still goes out)
   ignore CODEBASE|none   do not apply codes of the field with that base
   set-measurement N      steady measurement N (0..199)
   wave SHAPE [level=N] [amplitude=N] [period=S]

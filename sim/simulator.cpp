@@ -52,6 +52,8 @@ private:
     std::string statusLine() const;
     std::string rateLine() const;
     void saveParams();
+    void goSilent(const char *why);
+    void cutAnswerShort(SimClock::time_point now);
 
     SimOptions opt_;
     PtyPort port_;
@@ -64,6 +66,11 @@ private:
     std::mt19937 rng_;
     unsigned long long waveTick_ = 0;
     bool sending_ = true;
+    // upload-cut: silent this long after the next answer's first code (-1: off).
+    long answerCutMs_ = -1;
+    std::uint64_t answersBeforeCut_ = 0;
+    SimClock::time_point cutAt_{};
+    bool cutDue_ = false;
     bool stop_ = false;
     std::uint64_t staleFlushes_ = 0;
     std::uint64_t rejectedLogged_ = 0;
@@ -167,6 +174,28 @@ void Simulator::sendRaw(const std::vector<std::uint8_t> &bytes, SimClock::time_p
     pacer_.enqueue(bytes.data(), bytes.size(), false, now);
 }
 
+void Simulator::goSilent(const char *why)
+{
+    sending_ = false;
+    pacer_.clear();
+    log_.event(why);
+}
+
+// A device that stops in the middle of its answer: once the armed answer's
+// first code is on its way, silent from MS later on (one answer only).
+void Simulator::cutAnswerShort(SimClock::time_point now)
+{
+    if (answerCutMs_ >= 0 && model_.answersStarted() != answersBeforeCut_) {
+        cutAt_ = now + std::chrono::milliseconds(answerCutMs_);
+        cutDue_ = true;
+        answerCutMs_ = -1;
+    }
+    if (cutDue_ && now >= cutAt_) {
+        cutDue_ = false;
+        goSilent("silent upload-cut");
+    }
+}
+
 void Simulator::tick(SimClock::time_point now)
 {
     const long raw = std::lround(wave_.valueAt(waveTick_++));
@@ -183,6 +212,7 @@ void Simulator::tick(SimClock::time_point now)
     DeviceCode code;
     while ((!opt_.paced || pacer_.queuedBytes() + FRAME_SIZE <= TICK_BYTE_BUDGET) && model_.nextCode(code))
         sendCode(code, now);
+    cutAnswerShort(now);
 
     const int unread = port_.unreadBytes();
     if (unread > STALE_BYTES) {
@@ -273,11 +303,27 @@ std::string Simulator::command(const std::string &line)
         stop_ = true;
         return "ok";
     }
-    if (cmd == "silent" || cmd == "resume") {
-        sending_ = cmd == "resume";
-        if (!sending_)
-            pacer_.clear();
+    if (cmd == "silent") {
+        goSilent("silent");
+        return "ok";
+    }
+    if (cmd == "resume") {
+        sending_ = true;
         log_.event(cmd);
+        return "ok";
+    }
+    if (cmd == "upload-cut") {
+        if (!parseInt(arg, 0, 600000, n))
+            return "error usage: upload-cut MS";
+        answerCutMs_ = n;
+        answersBeforeCut_ = model_.answersStarted();
+        cutDue_ = false;
+        return "ok";
+    }
+    if (cmd == "peak-reports") {
+        if (arg != "on" && arg != "off")
+            return "error usage: peak-reports on|off";
+        model_.setPeakReports(arg == "on");
         return "ok";
     }
     if (cmd == "unplug") {

@@ -292,6 +292,28 @@ TEST(SimProcess, ControlIgnoreWithholdAndLineFaults)
     EXPECT_EQ(sim.ask("set-measurement 300").rfind("error", 0), 0u);
 }
 
+TEST(SimProcess, ControlCutsAnAnswerShortAndQuietensThePeaks)
+{
+    SimProcess sim({"--wave", "steady", "--level", "30"});
+    ASSERT_TRUE(sim.openLine());
+    EXPECT_EQ(sim.ask("peak-reports off"), "ok");
+    EXPECT_EQ(sim.ask("upload-cut 64"), "ok");
+    sim.readCodes(100ms, [](DeviceCode) { return false; });
+    std::vector<DeviceCode> got = sim.readCodes(1200ms, [](DeviceCode) { return false; });
+    EXPECT_EQ(std::count_if(got.begin(), got.end(), [](DeviceCode c) { return c >= 200 && c < 1000; }), 0)
+        << "a peak reported";
+
+    sim.sendCode(CMD_REQUEST_UPLOAD);
+    got = sim.readCodes(1500ms, [](DeviceCode) { return false; });
+    const auto first = std::find_if(got.begin(), got.end(), [](DeviceCode c) { return c >= 3000 && c <= 3009; });
+    ASSERT_NE(first, got.end());
+    const auto parameters = std::count_if(first, got.end(), [](DeviceCode c) { return c >= 3000 && c < 65000; });
+    EXPECT_GT(parameters, 1);
+    EXPECT_LT(parameters, 23);
+    EXPECT_LE(std::count_if(first, got.end(), isMeasurement), 6) << "still sending well after the cut";
+    EXPECT_NE(sim.ask("status").find(" sending=0 "), std::string::npos);
+}
+
 TEST(SimProcess, UnplugClosesTheLineReplugRepointsTheLink)
 {
     SimProcess sim({"--no-pace", "--wave", "steady", "--level", "10"});
