@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <cstdio>
 #include <string>
 
 #include "e2e_support.h"
@@ -44,6 +46,7 @@ protected:
         simCommand("resume");
         simCommand("upload-withhold off");
         simCommand("upload-delay 0");
+        simCommand("peak-reports on");
         simCommand("wave sine");
         mapComPorts({1});
     }
@@ -92,6 +95,36 @@ TEST_F(Monitor, UnitTextIsPolledUntilItArrives)
     const std::size_t answered = simReceived().size();
     pause(2500);
     EXPECT_EQ(countCode(simReceivedSince(answered), REQUEST_UPLOAD), 0);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(Monitor, UnitTextArrivingOnASteadyStreamReachesTheHeader)
+{
+    // Nothing but a steady measurement on the line: only the unit text's
+    // arrival can bring the Unit line out of its dashes.
+    simCommand("upload-withhold on");
+    simCommand("peak-reports off");
+    simCommand("set-measurement 50");
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    pause(3500);
+    const auto header = [](const ClientImage &img) { return region(img, 26, 16, 400, 50); };
+    const std::vector<Rgb> dashes = header(program.capture());
+    const std::size_t eventsBefore = simEvents().size();
+    simCommand("upload-withhold off");
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const std::vector<SimEvent> events = simEvents();
+            for (std::size_t i = eventsBefore; i < events.size(); ++i)
+                if (events[i].text.rfind("upload-answer", 0) == 0)
+                    return true;
+            return false;
+        },
+        3000, 20));
+    const auto answered = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitFor([&] { return header(program.capture()) != dashes; }, 2000, 50)) << "still Unit: - - -";
+    const double shown = std::chrono::duration<double>(std::chrono::steady_clock::now() - answered).count();
+    std::printf("device's answer to the unit in the header: %.2f s\n", shown);
     EXPECT_TRUE(program.closeWindow());
 }
 

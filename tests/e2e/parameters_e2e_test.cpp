@@ -339,6 +339,17 @@ void askThenTimeOut(Program &program, void (*change)(const std::string &sheet), 
     }
 }
 
+TEST_F(ParameterCommands, AnswerCutShortBeforeTheSheetAsksFirst)
+{
+    Program program;
+    ASSERT_TRUE(startAndSettle(program));
+    // The device dies 64 ms into its answer: the sheet would show a set partly
+    // from before, so the user is asked as if it had not answered at all.
+    simCommand("upload-cut 64");
+    askThenTimeOut(program, [](const std::string &sheet) { typeSetpoint(sheet, "72"); }, 3172);
+    EXPECT_TRUE(program.closeWindow());
+}
+
 TEST_F(ParameterCommands, SilentDeviceAsksFirstAndTimesOut)
 {
     Program program;
@@ -456,6 +467,26 @@ TEST_F(ParameterCommands, LoadSendsTheFileInDeviceOrderAndRefusesShortFiles)
     EXPECT_TRUE(program.waitForBox(ERROR_TITLE, 1000).empty());
     EXPECT_EQ(simReceivedSince(start), std::vector<unsigned>{});
     EXPECT_EQ(simParams(), file);
+    EXPECT_TRUE(program.closeWindow());
+}
+
+TEST_F(ParameterCommands, LoadWhoseCheckAnswerIsCutShortTimesOutOnce)
+{
+    // The device refuses the file's setpoint and dies 64 ms into the check's
+    // answer: the fields it never reported still hold the file's values.
+    simCommand("ignore 3100");
+    Program program;
+    ASSERT_TRUE(startAndSettle(program));
+    Values file = FACTORY;
+    file["limit1Setpoint"] = 45;
+    writeFile(program.workdir() + "/refused.614", block(file, "MW"));
+    simCommand("upload-cut 64");
+    const std::size_t start = simReceived().size();
+    ASSERT_TRUE(chooseFile(program, "l", "Open", program.workdir() + "/refused.614"));
+    ASSERT_TRUE(waitForCode(start, REQUEST_UPLOAD, 5000));
+    EXPECT_EQ(boxesShown(program, CAPTION, CHECK_SETTLE_MS), std::vector<std::string>{CONFIRMATION_TIMEOUT});
+    EXPECT_EQ(simParams().at("limit1Setpoint"), 80u);
+    simCommand("resume");
     EXPECT_TRUE(program.closeWindow());
 }
 
