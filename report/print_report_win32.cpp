@@ -1,9 +1,9 @@
 // The printed report with GDI: the print job, its page mapping, and the four pieces it draws.
 #include "report/print_report_win32.h"
 
-#include "app/gdi_resources_win32.h"
-#include "app/live_readings.h"
-#include "app/settings.h"
+#include "base/gdi_resources_win32.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 #include "report/printed_plot.h"

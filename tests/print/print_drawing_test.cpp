@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/gdi_resources_win32.h"
-#include "app/live_readings.h"
-#include "app/panel_layout.h"
-#include "app/settings.h"
+#include "base/gdi_resources_win32.h"
+#include "base/live_readings.h"
+#include "base/panel_layout.h"
+#include "base/settings.h"
 #include "gdi_test_support.h"
 #include "params/parameter_set.h"
 #include "report/printer_choice.h"
