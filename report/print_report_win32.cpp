@@ -159,6 +159,8 @@ void printTrend(HDC dc, int x0, int y0)
     // Unlike the screen, the whole ring is printed even before the first
     // sample (a flat line on the baseline), and without an end marker.
     const ScopedSelection pen(dc, gdiResources.tracePen);
+    const PlotArea &area = PRINTED_TRACE_AREA;
+    const ScopedClipRect clip(dc, x0 + area.start.dx, y0 + area.start.dy, x0 + area.end.dx, y0 + area.end.dy);
     MoveToEx(dc, x0, y0 - printedColumnOffset(0), nullptr);
     for (int column = 1; column < TREND_LENGTH; ++column)
         LineTo(dc, x0 + column, y0 - printedColumnOffset(column));

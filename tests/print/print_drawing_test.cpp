@@ -111,6 +111,40 @@ TEST_F(PrintDrawing, TheTraceRunsFromTheOldestEntryInRingOrder)
     EXPECT_EQ(countColour(bmp, {X0 + 500, 0, CLIENT_WIDTH, CLIENT_HEIGHT}, BLUE), 0);
 }
 
+TEST_F(PrintDrawing, ReadingsUpToFullScalePrintWhole)
+{
+    for (int c = 0; c < TREND_LENGTH; ++c)
+        trendHistory.drawnHeights[c] = c * 201 / TREND_LENGTH; // 0 .. 100 kW%, oldest first
+    trendHistory.firstSamplePending = false;
+    printTrend(bmp.dc, X0, Y0);
+    for (int c = 0; c < TREND_LENGTH - 1; ++c) {
+        const int h = trendHistory.drawnHeights[c];
+        ASSERT_EQ(pixelAt(bmp, X0 + c, Y0 - (h / 2 + h)), BLUE) << c;
+    }
+}
+
+// The device reports up to 199 kW%; on paper the trace stops at the tip of
+// the y axis's arrow instead of running over the header.
+TEST_F(PrintDrawing, ReadingsAboveFullScaleAreCutAtTheArrowTip)
+{
+    fillHeights(398);
+    for (int i : {100, 101})
+        trendHistory.drawnHeights[i] = 0;
+    const HRGN callers = CreateRectRgn(0, 0, CLIENT_WIDTH, CLIENT_HEIGHT);
+    SelectClipRgn(bmp.dc, callers);
+    printTrend(bmp.dc, X0, Y0);
+    EXPECT_EQ(countColour(bmp, {0, 0, CLIENT_WIDTH, Y0 - 310}, BLUE), 0);
+    EXPECT_GT(countColour(bmp, {X0 + 98, Y0 - 310, X0 + 104, Y0 - 309}, BLUE), 0) << "climbs reach the tip";
+    EXPECT_EQ(pixelAt(bmp, X0 + 100, Y0), BLUE);
+
+    const HRGN now = CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(GetClipRgn(bmp.dc, now), 1);
+    EXPECT_TRUE(EqualRgn(now, callers)) << "the caller's clip region comes back";
+    SelectClipRgn(bmp.dc, nullptr);
+    DeleteObject(now);
+    DeleteObject(callers);
+}
+
 TEST_F(PrintDrawing, AxesArrowheadsAndTicksAtTheirPlaces)
 {
     printTrendAxes(bmp.dc, X0, Y0);
