@@ -98,10 +98,17 @@ void printReportHeader(HDC dc)
     const ScopedFont body(createReportFont(REPORT_FONT_BODY));
     const ScopedSelection selected(dc, body.get());
 
-    char date[REPORT_DATE_PART_SIZE] = "";
-    char time[REPORT_DATE_PART_SIZE] = "";
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, date, REPORT_DATE_PART_SIZE);
-    GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, nullptr, nullptr, time, REPORT_DATE_PART_SIZE);
+    // A part the system cannot format (0: the result does not fit, or the
+    // user's format is refused) may be left full and unterminated: it is
+    // written again in its plain form, of the same moment.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[REPORT_DATE_PART_SIZE];
+    char time[REPORT_DATE_PART_SIZE];
+    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &now, nullptr, date, REPORT_DATE_PART_SIZE) == 0)
+        formatPlainDate(now.wYear, now.wMonth, now.wDay, date, sizeof date);
+    if (GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &now, nullptr, time, REPORT_DATE_PART_SIZE) == 0)
+        formatPlainTime(now.wHour, now.wMinute, time, sizeof time);
     formatReportDateLine(date, time, shown, sizeof shown);
     text(dc, REPORT_DATE_AT.x, REPORT_DATE_AT.y, shown);
 

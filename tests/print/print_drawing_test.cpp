@@ -27,6 +27,8 @@ constexpr RECT WHOLE = {0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
 // A plot origin that keeps the plot and its labels inside the test bitmap.
 constexpr int X0 = 100;
 constexpr int Y0 = 340;
+// The longest long-date format the system keeps, terminator included.
+constexpr int LONG_DATE_FORMAT_SIZE = 81;
 
 class PrintDrawing : public ::testing::Test {
 protected:
@@ -249,6 +251,32 @@ TEST_F(PrintDrawing, HeaderLinesInTheReportFont)
     EXPECT_TRUE(showsText(bmp, {reportFont(15, 700), TA_TOP | TA_LEFT, 40, 35, "Unit:  MW"}));
     EXPECT_TRUE(showsText(bmp, {reportFont(10, 400), TA_TOP | TA_LEFT, 40, 85,
                                 "Peak values:  Max Peak [kW%]: 87,   Min Peak [kW%]: -1,   dPdt Peak [kW%]: 140"}));
+}
+
+// A user's long-date format whose result does not fit the 64-character part:
+// the system gives up on it and the line shows the plain date instead.
+TEST_F(PrintDrawing, ADateTheSystemCannotFitPrintsInItsPlainForm)
+{
+    char saved[LONG_DATE_FORMAT_SIZE] = "";
+    ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SLONGDATE, saved, sizeof saved), 0);
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SLONGDATE, "dddd dddd dddd dddd dddd dddd dddd dddd dddd dddd"));
+    char probe[64];
+    EXPECT_EQ(GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, probe, sizeof probe), 0);
+
+    char dateLine[200] = "";
+    bool shown = false;
+    for (int attempt = 0; attempt < 2 && !shown; ++attempt) { // a minute may turn meanwhile
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char time[64] = "";
+        GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &now, nullptr, time, sizeof time);
+        std::snprintf(dateLine, sizeof dateLine, "Date: %04u-%02u-%02u, %s", now.wYear, now.wMonth, now.wDay, time);
+        fillBitmap(bmp, PANEL_COLOUR);
+        printReportHeader(bmp.dc);
+        shown = showsText(bmp, {reportFont(10, 400), TA_TOP | TA_LEFT, 40, 65, dateLine});
+    }
+    SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SLONGDATE, saved);
+    EXPECT_TRUE(shown) << dateLine;
 }
 
 TEST_F(PrintDrawing, ListingTitlesAndLinesBottomLeftAtTheirPlaces)
