@@ -3,8 +3,8 @@
 
 #include <atomic>
 
-#include "app/live_readings.h"
-#include "app/settings.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/link_events.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
@@ -17,7 +17,6 @@ ReceiveState receiveState;
 static std::atomic<std::uint32_t> uploadFieldsSeen;
 static constexpr std::uint32_t ALL_UPLOAD_FIELDS = (1u << PARAMETER_COUNT) - 1;
 static_assert(PARAMETER_COUNT < 32);
-LiveReadings liveReadings = {-1, -1, -1, -1, LINK_ALIVE_START, 0, 0, 0};
 
 // The last byte of unitText is kept for the terminator: a device that sends more
 // characters than fit loses the surplus, and the text always stays terminated.
@@ -121,7 +120,3 @@ void resetReceiveState()
     receiveState = ReceiveState{};
 }
 
-void resetLiveReadings()
-{
-    liveReadings = LiveReadings{-1, -1, -1, -1, LINK_ALIVE_START, 0, 0, 0};
-}

@@ -5,8 +5,8 @@
 
 #include "app/main_window_win32.h"
 #include "app/resource.h"
-#include "app/settings.h"
-#include "app/shell_messages.h"
+#include "base/settings.h"
+#include "base/shell_messages.h"
 #include "link/link_events.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int showCommand)

@@ -1,17 +1,17 @@
 // Main window procedure: creation, close and destruction, and routing of the other messages.
 #include "app/main_window_win32.h"
 
-#include "app/gdi_resources_win32.h"
 #include "app/keyboard.h"
 #include "app/menu_commands.h"
-#include "app/panel_layout.h"
 #include "app/panel_paint_win32.h"
 #include "app/port_commands.h"
 #include "app/resource.h"
 #include "app/settings_file_win32.h"
-#include "app/shell_messages.h"
 #include "app/timer_steps.h"
 #include "app/ui_state.h"
+#include "base/gdi_resources_win32.h"
+#include "base/panel_layout.h"
+#include "base/shell_messages.h"
 #include "link/link_events.h"
 #include "link/port_win32.h"
 

@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-#include "app/panel_layout.h"
 #include "app/shell_ops.h"
+#include "base/panel_layout.h"
 
 struct ParameterOps;
 

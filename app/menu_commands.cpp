@@ -1,9 +1,9 @@
 // Menu commands that change the view: roll mode, stop at alarm, peak resets.
 #include "app/menu_commands.h"
 
-#include "app/live_readings.h"
 #include "app/resource.h"
-#include "app/settings.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/device_code.h"
 #include "link/shared_field.h"
 #include "link/transmit.h"

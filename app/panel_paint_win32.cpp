@@ -1,10 +1,10 @@
 // Main window paint: frame refresh, full redraw, trend step, labels and values.
 #include "app/panel_paint_win32.h"
 
-#include "app/gdi_resources_win32.h"
-#include "app/panel_layout.h"
 #include "app/panel_text.h"
 #include "app/ui_state.h"
+#include "base/gdi_resources_win32.h"
+#include "base/panel_layout.h"
 #include "trend/trend_plot_win32.h"
 
 static void frame(HDC dc, const PanelRect &r)

@@ -3,8 +3,8 @@
 
 #include <cstdio>
 
-#include "app/live_readings.h"
-#include "app/panel_layout.h"
+#include "base/live_readings.h"
+#include "base/panel_layout.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 

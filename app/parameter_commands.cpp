@@ -1,9 +1,9 @@
 // The Parameters, Save Parameters and Load Parameters commands: the device check, the sheet, the files.
 #include "app/parameter_commands.h"
 
-#include "app/result_codes.h"
-#include "app/shell_messages.h"
 #include "app/ui_state.h"
+#include "base/result_codes.h"
+#include "base/shell_messages.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"
 

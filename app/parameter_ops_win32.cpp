@@ -3,7 +3,7 @@
 
 #include "app/parameter_commands.h"
 #include "app/reply_check.h"
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 #include "params/parameter_file_win32.h"
 #include "params/parameter_sheet_win32.h"
 

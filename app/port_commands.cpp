@@ -3,8 +3,8 @@
 
 #include "app/reply_check.h"
 #include "app/resource.h"
-#include "app/settings.h"
-#include "app/shell_messages.h"
+#include "base/settings.h"
+#include "base/shell_messages.h"
 #include "link/transmit.h"
 
 int unmarkedComPort()

@@ -1,7 +1,7 @@
 // The "&Printer" command: the printer choice, the print job and their messages.
 #include "app/print_command.h"
 
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 
 void printCommand(const PrintOps &ops)
 {

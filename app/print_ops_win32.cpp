@@ -2,7 +2,7 @@
 #include "app/print_ops_win32.h"
 
 #include "app/main_window_win32.h"
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 #include "report/print_report_win32.h"
 #include "report/printer_choice_win32.h"
 

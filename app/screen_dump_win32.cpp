@@ -1,10 +1,10 @@
 // The "&Screen dump" command: header strip refresh, capture of the window's screen rectangle, the BMP writer.
 #include "app/screen_dump_win32.h"
 
-#include "app/gdi_resources_win32.h"
 #include "app/main_window_win32.h"
-#include "app/panel_layout.h"
 #include "app/panel_text.h"
+#include "base/gdi_resources_win32.h"
+#include "base/panel_layout.h"
 #include "report/bmp_writer_win32.h"
 #include "report/scoped_win32.h"
 

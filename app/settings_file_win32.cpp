@@ -1,9 +1,9 @@
 // Settings file "K614Mon.cnf": read-or-create at start-up, write after each change.
 #include <windows.h>
 
-#include "app/result_codes.h"
-#include "app/settings.h"
 #include "app/settings_file_win32.h"
+#include "base/result_codes.h"
+#include "base/settings.h"
 
 long readSettingsFile()
 {

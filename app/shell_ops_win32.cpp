@@ -6,7 +6,7 @@
 #include "app/reply_check.h"
 #include "app/resource.h"
 #include "app/settings_file_win32.h"
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 #include "link/port_win32.h"
 
 void showErrorCode(const char *text, long code)

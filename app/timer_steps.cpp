@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <cstring>
 
-#include "app/live_readings.h"
 #include "app/reply_check.h"
-#include "app/settings.h"
 #include "app/ui_state.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/link_events.h"
 #include "link/shared_field.h"
 #include "link/transmit.h"

@@ -1,7 +1,7 @@
 // The work of the three main-window timers (20, 300 and 1000 ms), apart from the window calls.
 #pragma once
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 // Timer ids equal their periods in milliseconds.
 inline constexpr unsigned TIMER_TICK = 20;

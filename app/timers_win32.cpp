@@ -3,7 +3,7 @@
 
 #include "app/port_commands.h"
 #include "app/timer_steps.h"
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 #include "link/port_win32.h"
 
 static void onTick()

@@ -3,7 +3,7 @@
 
 #include <commdlg.h>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "params/parameter_file_win32.h"
 #include "params/parameter_set.h"
 

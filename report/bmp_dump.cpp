@@ -1,7 +1,7 @@
 // The screen dump's BMP writer: record building and the write sequence with its failure reports.
 #include "report/bmp_dump.h"
 
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 // The printed report with GDI: the print job, its page mapping, and the four pieces it draws.
 #include "report/print_report_win32.h"
 
-#include "app/gdi_resources_win32.h"
-#include "app/live_readings.h"
-#include "app/settings.h"
+#include "base/gdi_resources_win32.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
 #include "report/printed_plot.h"
@@ -98,10 +98,17 @@ void printReportHeader(HDC dc)
     const ScopedFont body(createReportFont(REPORT_FONT_BODY));
     const ScopedSelection selected(dc, body.get());
 
-    char date[REPORT_DATE_PART_SIZE] = "";
-    char time[REPORT_DATE_PART_SIZE] = "";
-    GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, date, REPORT_DATE_PART_SIZE);
-    GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, nullptr, nullptr, time, REPORT_DATE_PART_SIZE);
+    // A part the system cannot format (0: the result does not fit, or the
+    // user's format is refused) may be left full and unterminated: it is
+    // written again in its plain form, of the same moment.
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    char date[REPORT_DATE_PART_SIZE];
+    char time[REPORT_DATE_PART_SIZE];
+    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &now, nullptr, date, REPORT_DATE_PART_SIZE) == 0)
+        formatPlainDate(now.wYear, now.wMonth, now.wDay, date, sizeof date);
+    if (GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &now, nullptr, time, REPORT_DATE_PART_SIZE) == 0)
+        formatPlainTime(now.wHour, now.wMinute, time, sizeof time);
     formatReportDateLine(date, time, shown, sizeof shown);
     text(dc, REPORT_DATE_AT.x, REPORT_DATE_AT.y, shown);
 
@@ -159,6 +166,8 @@ void printTrend(HDC dc, int x0, int y0)
     // Unlike the screen, the whole ring is printed even before the first
     // sample (a flat line on the baseline), and without an end marker.
     const ScopedSelection pen(dc, gdiResources.tracePen);
+    const PlotArea &area = PRINTED_TRACE_AREA;
+    const ScopedClipRect clip(dc, x0 + area.start.dx, y0 + area.start.dy, x0 + area.end.dx, y0 + area.end.dy);
     MoveToEx(dc, x0, y0 - printedColumnOffset(0), nullptr);
     for (int column = 1; column < TREND_LENGTH; ++column)
         LineTo(dc, x0 + column, y0 - printedColumnOffset(column));

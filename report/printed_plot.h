@@ -9,6 +9,7 @@
 
 #include "params/parameter_set.h"
 #include "trend/trend_geometry.h"
+#include "trend/trend_history.h"
 
 struct PlotOffset {
     int dx, dy;
@@ -47,6 +48,17 @@ inline constexpr PlotLabel PRINTED_SCALE_LABELS[4] = {                    // bot
 inline constexpr PlotLabel PRINTED_TIME_LABEL = {{501, 5}, "t[s]"}; // top-left
 
 inline constexpr int PRINTED_UNITS_PER_PERCENT = 3;
+
+// The trace is clipped to the plot's own area: from the baseline up to the tip
+// of the y axis's arrow (310 units, about 103 kW%), across the trace's 500
+// columns. The device reports up to 199 kW% (597 units), which would otherwise
+// run over the header lines or off the page. The area reaches one unit beyond
+// the baseline and the first and last columns, so that the pen's width on the
+// page keeps every trace of 0..100 kW% whole. `end` is exclusive.
+struct PlotArea {
+    PlotOffset start, end;
+};
+inline constexpr PlotArea PRINTED_TRACE_AREA = {{-1, -310}, {TREND_LENGTH + 1, 2}};
 inline constexpr int PRINTED_LIMIT_LINE_END_DX = 501;
 
 // Limit lines, each only while its mode is not Off, and none at all while the

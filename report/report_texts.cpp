@@ -17,6 +17,16 @@ void formatReportDateLine(const char *date, const char *time, char *out, std::si
     std::snprintf(out, size, "%s: %s", "Date", stamp);
 }
 
+void formatPlainDate(unsigned year, unsigned month, unsigned day, char *out, std::size_t size)
+{
+    std::snprintf(out, size, "%04u-%02u-%02u", year, month, day);
+}
+
+void formatPlainTime(unsigned hour, unsigned minute, char *out, std::size_t size)
+{
+    std::snprintf(out, size, "%02u:%02u", hour, minute);
+}
+
 void formatReportPeakLine(unsigned dpdtMode, std::int32_t maxPeak, std::int32_t minPeak, std::int32_t dpdtPeak,
                           char *out, std::size_t size)
 {

@@ -42,6 +42,10 @@ inline constexpr int REPORT_DATE_PART_SIZE = 64;
 void formatReportUnitLine(const char *unitText, char *out, std::size_t size);
 // "Date: <date>, <time>".
 void formatReportDateLine(const char *date, const char *time, char *out, std::size_t size);
+// The plain forms a part takes when the system cannot format it (a user's
+// long-date format whose result does not fit REPORT_DATE_PART_SIZE): "2026-12-07", "16:05".
+void formatPlainDate(unsigned year, unsigned month, unsigned day, char *out, std::size_t size);
+void formatPlainTime(unsigned hour, unsigned minute, char *out, std::size_t size);
 // The peaks as LiveReadings holds them (-1: not reported); the dPdt pair only
 // while the dPdt function is on.
 void formatReportPeakLine(unsigned dpdtMode, std::int32_t maxPeak, std::int32_t minPeak, std::int32_t dpdtPeak,

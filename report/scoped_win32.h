@@ -120,6 +120,38 @@ private:
     COLORREF previous_;
 };
 
+// The context's clip region narrowed to a rectangle in logical units for a
+// while; the region it had before, or none, comes back at the end. Nothing is
+// clipped when the old region cannot be kept.
+class ScopedClipRect {
+public:
+    ScopedClipRect(HDC dc, int left, int top, int right, int bottom) : dc_(dc), saved_(CreateRectRgn(0, 0, 0, 0))
+    {
+        if (!saved_)
+            return;
+        const int had = GetClipRgn(dc_, saved_);
+        if (had < 0)
+            return;
+        hadRegion_ = had == 1;
+        clipped_ = IntersectClipRect(dc_, left, top, right, bottom) != ERROR;
+    }
+    ~ScopedClipRect()
+    {
+        if (clipped_)
+            SelectClipRgn(dc_, hadRegion_ ? saved_ : nullptr);
+        if (saved_)
+            DeleteObject(saved_);
+    }
+    ScopedClipRect(const ScopedClipRect &) = delete;
+    ScopedClipRect &operator=(const ScopedClipRect &) = delete;
+
+private:
+    HDC dc_;
+    HRGN saved_;
+    bool hadRegion_ = false;
+    bool clipped_ = false;
+};
+
 // A block from LocalAlloc: LocalFree.
 class ScopedLocalMemory {
 public:

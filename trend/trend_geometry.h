@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 // Client pixels of the main window.
 inline constexpr int PLOT_LEFT = 365;       // oldest column

@@ -4,7 +4,7 @@
 #include <atomic>
 #include <cstdint>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 inline constexpr int TREND_LENGTH = 500;
 

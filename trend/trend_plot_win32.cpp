@@ -1,9 +1,9 @@
 // Trend plot: GDI drawing of the axes, the history and the one-pixel scroll per sample.
 #include "trend/trend_plot_win32.h"
 
-#include "app/gdi_resources_win32.h"
-#include "app/panel_layout.h"
-#include "app/settings.h"
+#include "base/gdi_resources_win32.h"
+#include "base/panel_layout.h"
+#include "base/settings.h"
 #include "trend/trend_geometry.h"
 #include "trend/trend_history.h"
 

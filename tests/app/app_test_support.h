@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/code_dispatch.h"
-#include "app/live_readings.h"
 #include "app/ui_state.h"
+#include "base/live_readings.h"
 #include "link/frame_codec.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"

@@ -1,7 +1,7 @@
 // Memory bitmap, pixel access and reference text rendering for the drawing tests.
 #include "gdi_test_support.h"
 
-#include "app/panel_layout.h"
+#include "base/panel_layout.h"
 
 TestBitmap createTestBitmap(COLORREF fill)
 {

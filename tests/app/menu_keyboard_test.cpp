@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "app/resource.h"
-#include "app/settings.h"
 #include "app_test_support.h"
+#include "base/settings.h"
 #include "trend/trend_history.h"
 
 namespace {

@@ -5,13 +5,13 @@
 
 #include <cstring>
 
-#include "app/gdi_resources_win32.h"
-#include "app/live_readings.h"
 #include "app/menu_commands.h"
-#include "app/panel_layout.h"
 #include "app/resource.h"
 #include "app/timer_steps.h"
 #include "app/ui_state.h"
+#include "base/gdi_resources_win32.h"
+#include "base/live_readings.h"
+#include "base/panel_layout.h"
 #include "gdi_test_support.h"
 #include "params/parameter_set.h"
 #include "tests/native/test_state.h"

@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "app/result_codes.h"
-#include "app/shell_messages.h"
 #include "app_test_support.h"
+#include "base/result_codes.h"
+#include "base/shell_messages.h"
 
 namespace {
 

@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "app/reply_check.h"
-#include "app/settings.h"
-#include "app/shell_messages.h"
 #include "app_test_support.h"
+#include "base/settings.h"
+#include "base/shell_messages.h"
 #include "link/link_events.h"
 
 namespace {

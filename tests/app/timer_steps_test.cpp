@@ -6,8 +6,8 @@
 #include <chrono>
 #include <thread>
 
-#include "app/settings.h"
 #include "app_test_support.h"
+#include "base/settings.h"
 #include "link/link_events.h"
 #include "link/link_events_std.h"
 #include "link/shared_field.h"

@@ -5,11 +5,11 @@
 
 #include <cstring>
 
-#include "app/gdi_resources_win32.h"
-#include "app/live_readings.h"
-#include "app/panel_layout.h"
-#include "app/settings.h"
 #include "app/ui_state.h"
+#include "base/gdi_resources_win32.h"
+#include "base/live_readings.h"
+#include "base/panel_layout.h"
+#include "base/settings.h"
 #include "gdi_test_support.h"
 #include "tests/native/test_state.h"
 #include "trend/trend_geometry.h"

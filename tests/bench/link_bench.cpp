@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/code_dispatch.h"
-#include "app/settings.h"
+#include "base/settings.h"
 #include "link/frame_codec.h"
 #include "link/transmit.h"
 #include "sim/frames.h"

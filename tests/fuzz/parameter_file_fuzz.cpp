@@ -8,9 +8,9 @@
 #include <cstring>
 
 #include "app/parameter_commands.h"
-#include "app/result_codes.h"
-#include "app/shell_messages.h"
 #include "app/ui_state.h"
+#include "base/result_codes.h"
+#include "base/shell_messages.h"
 #include "fuzz_input.h"
 #include "link/frame_codec.h"
 #include "tests/native/test_state.h"

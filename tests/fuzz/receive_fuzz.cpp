@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "app/code_dispatch.h"
-#include "app/live_readings.h"
-#include "app/settings.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "params/parameter_set.h"
 #include "trend/trend_history.h"
 

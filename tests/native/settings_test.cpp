@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 namespace {
 

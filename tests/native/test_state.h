@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "app/code_dispatch.h"
-#include "app/live_readings.h"
-#include "app/settings.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/link_events.h"
 #include "link/transmit.h"
 #include "params/parameter_set.h"

@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "app/code_dispatch.h"
-#include "app/live_readings.h"
-#include "app/settings.h"
+#include "base/live_readings.h"
+#include "base/settings.h"
 #include "link/device_code.h"
 #include "link/frame_codec.h"
 #include "link/port_win32.h"

@@ -10,10 +10,10 @@
 #include <cstring>
 #include <string>
 
-#include "app/gdi_resources_win32.h"
-#include "app/live_readings.h"
-#include "app/panel_layout.h"
-#include "app/settings.h"
+#include "base/gdi_resources_win32.h"
+#include "base/live_readings.h"
+#include "base/panel_layout.h"
+#include "base/settings.h"
 #include "gdi_test_support.h"
 #include "params/parameter_set.h"
 #include "report/printer_choice.h"
@@ -27,6 +27,8 @@ constexpr RECT WHOLE = {0, 0, CLIENT_WIDTH, CLIENT_HEIGHT};
 // A plot origin that keeps the plot and its labels inside the test bitmap.
 constexpr int X0 = 100;
 constexpr int Y0 = 340;
+// The longest long-date format the system keeps, terminator included.
+constexpr int LONG_DATE_FORMAT_SIZE = 81;
 
 class PrintDrawing : public ::testing::Test {
 protected:
@@ -109,6 +111,28 @@ TEST_F(PrintDrawing, TheTraceRunsFromTheOldestEntryInRingOrder)
     EXPECT_EQ(pixelAt(bmp, X0 + 499, Y0 - 149), BLUE);
     EXPECT_NE(pixelAt(bmp, X0 + 499, Y0 - 150), BLUE);
     EXPECT_EQ(countColour(bmp, {X0 + 500, 0, CLIENT_WIDTH, CLIENT_HEIGHT}, BLUE), 0);
+}
+
+// The device reports up to 199 kW%; on paper the trace stops at the tip of
+// the y axis's arrow instead of running over the header.
+TEST_F(PrintDrawing, ReadingsAboveFullScaleAreCutAtTheArrowTip)
+{
+    fillHeights(398);
+    for (int i : {100, 101})
+        trendHistory.drawnHeights[i] = 0;
+    const HRGN callers = CreateRectRgn(0, 0, CLIENT_WIDTH, CLIENT_HEIGHT);
+    SelectClipRgn(bmp.dc, callers);
+    printTrend(bmp.dc, X0, Y0);
+    EXPECT_EQ(countColour(bmp, {0, 0, CLIENT_WIDTH, Y0 - 310}, BLUE), 0);
+    EXPECT_GT(countColour(bmp, {X0 + 98, Y0 - 310, X0 + 104, Y0 - 309}, BLUE), 0) << "climbs reach the tip";
+    EXPECT_EQ(pixelAt(bmp, X0 + 100, Y0), BLUE);
+
+    const HRGN now = CreateRectRgn(0, 0, 0, 0);
+    EXPECT_EQ(GetClipRgn(bmp.dc, now), 1);
+    EXPECT_TRUE(EqualRgn(now, callers)) << "the caller's clip region comes back";
+    SelectClipRgn(bmp.dc, nullptr);
+    DeleteObject(now);
+    DeleteObject(callers);
 }
 
 TEST_F(PrintDrawing, AxesArrowheadsAndTicksAtTheirPlaces)
@@ -215,6 +239,33 @@ TEST_F(PrintDrawing, HeaderLinesInTheReportFont)
     EXPECT_TRUE(showsText(bmp, {reportFont(15, 700), TA_TOP | TA_LEFT, 40, 35, "Unit:  MW"}));
     EXPECT_TRUE(showsText(bmp, {reportFont(10, 400), TA_TOP | TA_LEFT, 40, 85,
                                 "Peak values:  Max Peak [kW%]: 87,   Min Peak [kW%]: -1,   dPdt Peak [kW%]: 140"}));
+}
+
+// A user's long-date format whose result does not fit the 64-character part:
+// the system gives up on it and the line shows the plain date instead.
+TEST_F(PrintDrawing, ADateTheSystemCannotFitPrintsInItsPlainForm)
+{
+    char saved[LONG_DATE_FORMAT_SIZE] = "";
+    ASSERT_GT(GetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SLONGDATE, saved, sizeof saved), 0);
+    const char tenDayNames[] = "dddd dddd dddd dddd dddd dddd dddd dddd dddd dddd"; // 69 characters or more
+    ASSERT_TRUE(SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SLONGDATE, tenDayNames));
+    char probe[64];
+    EXPECT_EQ(GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, nullptr, nullptr, probe, sizeof probe), 0);
+
+    char dateLine[200] = "";
+    bool shown = false;
+    for (int attempt = 0; attempt < 2 && !shown; ++attempt) { // a minute may turn meanwhile
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char time[64] = "";
+        GetTimeFormatA(LOCALE_USER_DEFAULT, TIME_NOSECONDS, &now, nullptr, time, sizeof time);
+        std::snprintf(dateLine, sizeof dateLine, "Date: %04u-%02u-%02u, %s", now.wYear, now.wMonth, now.wDay, time);
+        fillBitmap(bmp, PANEL_COLOUR);
+        printReportHeader(bmp.dc);
+        shown = showsText(bmp, {reportFont(10, 400), TA_TOP | TA_LEFT, 40, 65, dateLine});
+    }
+    SetLocaleInfoA(LOCALE_USER_DEFAULT, LOCALE_SLONGDATE, saved);
+    EXPECT_TRUE(shown) << dateLine;
 }
 
 TEST_F(PrintDrawing, ListingTitlesAndLinesBottomLeftAtTheirPlaces)

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/print_command.h"
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "link/transmit.h"
 #include "params/parameter_file_win32.h"
 #include "params/parameter_set.h"

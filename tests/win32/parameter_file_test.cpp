@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "app/result_codes.h"
+#include "base/result_codes.h"
 #include "params/parameter_file_win32.h"
 #include "params/parameter_set.h"
 #include "scratch_dir.h"

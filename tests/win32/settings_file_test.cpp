@@ -5,9 +5,9 @@
 
 #include <cstring>
 
-#include "app/result_codes.h"
-#include "app/settings.h"
 #include "app/settings_file_win32.h"
+#include "base/result_codes.h"
+#include "base/settings.h"
 #include "scratch_dir.h"
 
 namespace {

@@ -1,5 +1,5 @@
 // The "%s: %ld" message form.
-#include "app/shell_messages.h"
+#include "base/shell_messages.h"
 
 #include <cstdio>
 

@@ -1,5 +1,5 @@
 // MonitorSettings: defaults, sanitising of values read from disk, and safe accessors.
-#include "app/settings.h"
+#include "base/settings.h"
 
 #include <cstring>
 

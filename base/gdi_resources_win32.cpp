@@ -1,7 +1,7 @@
 // GdiResources: creation and deletion of the shared drawing objects.
-#include "app/gdi_resources_win32.h"
+#include "base/gdi_resources_win32.h"
 
-#include "app/panel_layout.h"
+#include "base/panel_layout.h"
 
 GdiResources gdiResources;
 
