@@ -298,6 +298,81 @@ TEST_F(ParameterPages, LimitPageEnablingFollowsModeAndAutoReset)
     EXPECT_TRUE(sheet.control(IDC_SETPOINT).enabled);
 }
 
+TEST_F(ParameterPages, EveryComboBoxHoldsItsTextsAtTheIndexOfTheirValue)
+{
+    const struct {
+        ParameterPage page;
+        int control;
+        std::vector<std::string> items;
+    } rows[] = {
+        {ParameterPage::Limit1, IDC_LIMIT_MODE, {"Off", "Min.", "Max."}},
+        {ParameterPage::Limit1, IDC_AUTO_RESET, {"Off", "On"}},
+        {ParameterPage::Limit2, IDC_LIMIT_MODE, {"Off", "Min.", "Max."}},
+        {ParameterPage::Limit2, IDC_AUTO_RESET, {"Off", "On"}},
+        {ParameterPage::Dpdt, IDC_LIMIT_MODE, {"Off", "+dPdt", "+/- dPdt"}},
+        {ParameterPage::Setup, IDC_TIMER_RANGE, {"100", "1000"}},
+        {ParameterPage::Setup, IDC_IOUT, {"0-20mA", "4-20mA"}},
+        {ParameterPage::Setup, IDC_IOUT_POLARITY, {"Norm.", "Inv."}},
+        {ParameterPage::Setup, IDC_FILTER, {"None", "3s", "6s", "10s"}},
+        {ParameterPage::Setup, IDC_OUTPUT_POLARITY, {"n.inv", "inv"}},
+        {ParameterPage::Setup, IDC_AUTO_SHUT_DOWN, {"Off", "On"}},
+        {ParameterPage::Setup, IDC_ZERO, {"Off", "After Ts", "External"}},
+    };
+    Sheet sheet;
+    int lists[PARAMETER_PAGE_COUNT] = {};
+    for (const auto &r : rows) {
+        sheet.show(r.page);
+        EXPECT_EQ(sheet.control(r.control).items, r.items) << "page " << static_cast<int>(r.page) << ", " << r.control;
+        ++lists[static_cast<int>(r.page)];
+    }
+    for (int p = 0; p < PARAMETER_PAGE_COUNT; ++p) {
+        sheet.show(static_cast<ParameterPage>(p));
+        int filled = 0;
+        for (const auto &[id, c] : sheet.page().controls)
+            filled += c.items.empty() ? 0 : 1;
+        EXPECT_EQ(filled, lists[p]) << "combo boxes on page " << p;
+    }
+}
+
+TEST_F(ParameterPages, DpdtSetpointAndDvdtAreEnabledExactlyWhileTheModeIsOn)
+{
+    const struct {
+        std::uint16_t mode;
+        bool on;
+    } rows[] = {{0, false}, {1, true}, {2, true}, {7, true}};
+    for (const auto &r : rows) {
+        deviceParameters.dpdtMode = r.mode;
+        Sheet sheet;
+        sheet.show(ParameterPage::Dpdt);
+        for (int id : {IDC_SETPOINT, IDC_DVDT})
+            EXPECT_EQ(sheet.control(id).enabled, r.on) << "mode " << r.mode << " shown, control " << id;
+        sheet.choose(IDC_LIMIT_MODE, r.on ? 0 : 2);
+        for (int id : {IDC_SETPOINT, IDC_DVDT})
+            EXPECT_EQ(sheet.control(id).enabled, !r.on) << "mode " << r.mode << " changed, control " << id;
+        EXPECT_EQ(sheet.control(IDC_SETPOINT).text, "50"); // values kept
+    }
+}
+
+TEST_F(ParameterPages, ZeroBackToOffEnablesTheZoomAgainButLeavesMinOff)
+{
+    deviceParameters.zero = 2; // External, as the device reports it
+    {
+        Sheet sheet;
+        sheet.show(ParameterPage::Setup);
+        EXPECT_FALSE(sheet.control(IDC_P1MAX).enabled);
+        EXPECT_FALSE(sheet.control(IDC_P1MIN).enabled);
+    }
+    deviceParameters.zero = 0;
+    deviceParameters.limit1Mode = 1; // Min.
+    Sheet sheet;
+    sheet.show(ParameterPage::Setup);
+    sheet.choose(IDC_ZERO, 1);
+    sheet.choose(IDC_ZERO, 0);
+    EXPECT_TRUE(sheet.control(IDC_P1MAX).enabled);
+    EXPECT_TRUE(sheet.control(IDC_P1MIN).enabled);
+    EXPECT_EQ(requestedParameters.limit1Mode, 0);
+}
+
 TEST_F(ParameterPages, TimerRangeRescalesTheTimesBothWays)
 {
     deviceParameters.timerRange = 1;

@@ -25,11 +25,12 @@ constexpr std::size_t FILE_SIZE = 88;
 constexpr std::size_t UNIT_OFFSET = 44;
 constexpr std::size_t UNIT_SIZE = 32;
 
-// Sheet window coordinates (wine's own frame): the tab row and the Setup page's Zero combo box.
+// Sheet window coordinates (wine's own frame): the tab row and the Setup page's Zero combo box,
+// whose place follows the pages' dialog base units (8 x 16 with the prefix's MS Sans Serif).
 constexpr int TAB_ROW_Y = 38;
 constexpr int SETUP_TAB_X = 201;
 constexpr int ZERO_COMBO_X = 173;
-constexpr int ZERO_COMBO_Y = 459;
+constexpr int ZERO_COMBO_Y = 486;
 
 using Values = std::map<std::string, unsigned>;
 

@@ -54,6 +54,19 @@ TEST_F(Transmit, QueueWrapsFrom31To0)
     EXPECT_EQ(sent, (std::vector<DeviceCode>{30, 31, 0, 1}));
 }
 
+TEST_F(Transmit, CountAndRoomStayRightWhileTheWriteIndexIsBelowTheRead)
+{
+    const struct {
+        int read, write, waiting;
+    } rows[] = {{30, 2, 4}, {31, 0, 1}, {1, 0, 31}, {17, 16, 31}, {20, 5, 17}};
+    for (const auto &r : rows) {
+        codeQueue.read = r.read;
+        codeQueue.write = r.write;
+        EXPECT_EQ(codeQueueCount(), r.waiting) << r.read << " -> " << r.write;
+        EXPECT_EQ(codeQueueFree(), CODE_QUEUE_SIZE - 1 - r.waiting) << r.read << " -> " << r.write;
+    }
+}
+
 TEST_F(Transmit, QueueSumsWrapModulo65536)
 {
     queueCode(65000, 600);

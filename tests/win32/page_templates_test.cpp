@@ -1,4 +1,5 @@
-// The four parameter page templates as the dialog manager builds them: every control's place, kind, style, text and tab order.
+// The four parameter page templates as the dialog manager builds them: every control's place, kind, style, text and tab
+// order, and every label whole in the font it is drawn with.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -31,6 +32,7 @@ constexpr int NO_ID = -1;
 constexpr int FONT_POINTS = 10;
 constexpr int SCROLLING_ITEM_COUNT = 40; // more than any of the drop-down lists shows
 constexpr char FONT_FACE[] = "MS Sans Serif";
+constexpr int ABOUT_TEMPLATE_ID = 101;
 
 // The rows of a Limit page: label, field, unit label.
 std::vector<Item> limitPageItems()
@@ -134,6 +136,21 @@ std::string windowText(HWND window)
     return text;
 }
 
+// What wine takes off a drop-down combo box's created height to make the
+// height of its CB_GETDROPPEDCONTROLRECT: measured on a scratch combo box,
+// since it is fixed when the box is created, in the system font, before the
+// page's font is set (the box's own height then follows that font).
+int droppedRectShortfall(HWND page)
+{
+    constexpr int SCRATCH_HEIGHT = 100;
+    HWND combo = CreateWindowExA(0, "ComboBox", "", WS_CHILD | CBS_DROPDOWN, 0, 0, 50, SCRATCH_HEIGHT, page,
+                                 nullptr, GetModuleHandleA(nullptr), nullptr);
+    RECT dropped;
+    SendMessageA(combo, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
+    DestroyWindow(combo);
+    return SCRATCH_HEIGHT - (dropped.bottom - dropped.top);
+}
+
 Built describe(HWND page, HWND child)
 {
     Built b{};
@@ -153,12 +170,10 @@ Built describe(HWND page, HWND child)
     b.known = true;
     if (name == "ComboBox") {
         b.kind = Kind::Combo;
-        // Wine reports the drop-down list's own height in
-        // CB_GETDROPPEDCONTROLRECT (the list below the edit part), so the
-        // template's height is the window's plus the list's.
+        // The template's height includes the drop-down list.
         RECT dropped;
         SendMessageA(child, CB_GETDROPPEDCONTROLRECT, 0, reinterpret_cast<LPARAM>(&dropped));
-        b.place.bottom += dropped.bottom - dropped.top;
+        b.place.bottom = dropped.bottom - dropped.top + droppedRectShortfall(page);
     } else if (name == "Edit") {
         b.kind = Kind::Edit;
     } else if (name == "Static") {
@@ -313,6 +328,46 @@ TEST_F(PageTemplates, EveryControlAsTheLayoutTablesGiveIt)
         EXPECT_EQ(tabOrder, expectedOrder);
 
         DestroyWindow(page);
+    }
+}
+
+// A static text wider than its control is wrapped at a blank onto a line the
+// control has no room for, or clipped: "Auto Reset" shows as "Auto". What it
+// needs is measured in the control's own font against its client width.
+TEST_F(PageTemplates, EveryLabelFitsItsControlInItsOwnFont)
+{
+    std::vector<int> templates;
+    for (const PageLayout &layout : pageLayouts())
+        templates.push_back(layout.templateId);
+    templates.push_back(ABOUT_TEMPLATE_ID);
+    for (int templateId : templates) {
+        SCOPED_TRACE("template " + std::to_string(templateId));
+        HWND dialog =
+            CreateDialogParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(templateId), host, plainPageProc, 0);
+        ASSERT_NE(dialog, nullptr) << "error " << GetLastError();
+        RECT units = {0, 0, 4, 8};
+        MapDialogRect(dialog, &units);
+        for (HWND child = GetWindow(dialog, GW_CHILD); child != nullptr; child = GetWindow(child, GW_HWNDNEXT)) {
+            char cls[32] = "";
+            GetClassNameA(child, cls, sizeof cls);
+            const LONG type = GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK;
+            if (lstrcmpiA(cls, "Static") != 0 || (type != SS_LEFT && type != SS_RIGHT))
+                continue;
+            const std::string text = windowText(child);
+            HDC dc = GetDC(child);
+            HGDIOBJ old = SelectObject(dc, reinterpret_cast<HFONT>(SendMessageA(child, WM_GETFONT, 0, 0)));
+            SIZE extent{};
+            GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+            char face[LF_FACESIZE] = "";
+            GetTextFaceA(dc, sizeof face, face);
+            SelectObject(dc, old);
+            ReleaseDC(child, dc);
+            RECT client;
+            GetClientRect(child, &client);
+            EXPECT_LE(extent.cx, client.right) << "\"" << text << "\" in " << face << ", dialog base units "
+                                               << units.right << "x" << units.bottom;
+        }
+        DestroyWindow(dialog);
     }
 }
 

@@ -77,6 +77,36 @@ template <typename Call> auto runModal(ModalScript script, Call call)
     return result;
 }
 
+// A message box that a dialog shows over itself: found among this thread's
+// windows by its owner, answered "No" (or "OK" when it asks nothing), and then
+// the dialog under it is cancelled.
+struct PromptScript {
+    HWND owner;
+    bool asked; // a Yes/No question came up
+};
+PromptScript *activePrompt;
+
+BOOL CALLBACK findPrompt(HWND window, LPARAM found)
+{
+    if (GetWindow(window, GW_OWNER) != activePrompt->owner || !IsWindowVisible(window))
+        return TRUE;
+    *reinterpret_cast<HWND *>(found) = window;
+    return FALSE;
+}
+
+void CALLBACK pollForPrompt(HWND, UINT, UINT_PTR timer, DWORD)
+{
+    HWND prompt = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), findPrompt, reinterpret_cast<LPARAM>(&prompt));
+    if (prompt == nullptr)
+        return;
+    KillTimer(nullptr, timer);
+    activePrompt->asked = GetDlgItem(prompt, IDNO) != nullptr;
+    PostMessageA(prompt, WM_COMMAND, MAKEWPARAM(activePrompt->asked ? IDNO : IDOK, BN_CLICKED), 0);
+    // Taken by the dialog's own loop once the message box has ended.
+    PostMessageA(activePrompt->owner, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
+}
+
 std::string controlText(HWND dialog, int control)
 {
     char text[64] = "";
@@ -229,6 +259,41 @@ TEST_F(ParameterFileDialogs, SaveWritesTheBlockUnderTheChosenNameWithTheDefaultE
     EXPECT_EQ(readWholeFile(dir.path("saved.614")), blockImage());
 
     EXPECT_EQ(runModal({SAVE_TITLE, nothing, cancel}, [] { return saveParameterFile(nullptr); }), 0);
+}
+
+// The save dialog asks before it replaces a file; the open dialog asks before
+// it offers a missing name for creation. Answered "No", nothing is written.
+TEST_F(ParameterFileDialogs, SaveAsksBeforeReplacingAndOpenBeforeCreating)
+{
+    const std::string old = "an older file";
+    writeWholeFile(dir.path("kept.614"), old);
+    const std::string missing = dir.path("missing.614");
+    const struct {
+        const char *title;
+        std::string name;
+        long (*command)(HWND);
+        long cancelled;
+    } rows[] = {{SAVE_TITLE, dir.path("kept.614"), saveParameterFile, 0},
+                {OPEN_TITLE, missing, loadParameterFile, ERR_LOAD_CANCELLED}};
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.title);
+        PromptScript prompt{nullptr, false};
+        UINT_PTR promptTimer = 0;
+        const long result = runModal({r.title,
+                                      [&](HWND dialog) {
+                                          prompt.owner = dialog;
+                                          activePrompt = &prompt;
+                                          promptTimer = SetTimer(nullptr, 0, POLL_MS, pollForPrompt);
+                                      },
+                                      choose(r.name)},
+                                     [&] { return r.command(nullptr); });
+        KillTimer(nullptr, promptTimer); // when no message box came up
+        activePrompt = nullptr;
+        EXPECT_TRUE(prompt.asked);
+        EXPECT_EQ(result, r.cancelled);
+    }
+    EXPECT_EQ(readWholeFile(dir.path("kept.614")), old);
+    EXPECT_EQ(GetFileAttributesA(missing.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_F(ParameterFileDialogs, LoadTakesAWholeBlockRefusesAShortFileAndReportsCancel)
