@@ -19,7 +19,7 @@ if(WIN32)
     install(TARGETS K614Mon k614ctl RUNTIME DESTINATION .)
     # Windows line ends, for Notepad.
     configure_file(${CMAKE_SOURCE_DIR}/packaging/README-windows.txt ${CMAKE_BINARY_DIR}/packaging/README.txt
-                   COPYONLY NEWLINE_STYLE CRLF)
+                   @ONLY NEWLINE_STYLE CRLF)
     install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt DESTINATION .)
 
     set(CPACK_GENERATOR ZIP NSIS64)
