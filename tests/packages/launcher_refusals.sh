@@ -69,4 +69,8 @@ for _ in $(seq 100); do [ -s "$tmp/log.csv" ] && break; sleep 0.05; done
 expect 4 "in use by another program" "$launcher" --port "$pty"
 kill -0 "$ctl_pid" || { echo "FAIL: k614ctl ended while the launcher was refused"; bad=1; }
 [ -d "$XDG_DATA_HOME" ] && { echo "FAIL: a refused start made $XDG_DATA_HOME"; bad=1; }
+# Without --com the adapter goes to the port the program's settings name (bytes 0-1).
+mkdir -p "$tmp/settings/k614mon"
+printf '\003\000' >"$tmp/settings/k614mon/K614Mon.cnf"
+expect 2 "for COM3" env XDG_DATA_HOME="$tmp/settings" "$launcher"
 exit "$bad"
