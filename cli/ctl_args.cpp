@@ -20,7 +20,8 @@ static const char GENERAL_USAGE[] =
     "  log PORT [--csv FILE] [--duration S] log every measurement with its time\n"
     "\n"
     "PORT is a device path on Linux (/dev/ttyUSB0, /dev/ttyS0) and COM1..COM256\n"
-    "on Windows. 'k614ctl COMMAND --help' describes one command.\n"
+    "on Windows. 'k614ctl COMMAND --help' describes one command;\n"
+    "'k614ctl --version' prints the version.\n"
     "\n"
     "Exit codes:\n"
     "  0  done (diff, write: the sets are equal)\n"
@@ -207,6 +208,8 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
         return args_usageError(err, CtlCommand::none, "no command given", nullptr);
     if (args_isHelp(argv[1]))
         return ParseOutcome::help;
+    if (std::strcmp(argv[1], "--version") == 0)
+        return ParseOutcome::version;
     const CommandName *command = nullptr;
     for (const CommandName &c : COMMANDS)
         if (std::strcmp(argv[1], c.name) == 0)

@@ -18,7 +18,7 @@ struct CtlArgs {
     bool dryRun;        // write
 };
 
-enum class ParseOutcome { run, help, usageError };
+enum class ParseOutcome { run, help, version, usageError };
 
 // Fills *args from argv. On a usage error one line saying what is wrong goes
 // to err, followed by a pointer to the help.

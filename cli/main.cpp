@@ -4,6 +4,7 @@
 #include "cli/ctl_args.h"
 #include "cli/ctl_commands.h"
 #include "cli/exit_codes.h"
+#include "k614_version.h"
 
 int main(int argc, char **argv)
 {
@@ -13,6 +14,9 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     case ParseOutcome::help:
         writeUsage(stdout, args.command);
+        return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_FILE_ERROR;
+    case ParseOutcome::version:
+        std::printf("k614ctl %s\n", K614_VERSION);
         return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_FILE_ERROR;
     case ParseOutcome::run:
         break;

@@ -7,6 +7,7 @@
 
 #include "sim/pty_port.h"
 #include "sim/simulator.h"
+#include "k614_version.h"
 
 namespace {
 
@@ -58,6 +59,7 @@ Options:
   --seed N               seed of the line-noise generator
   --exit-with-parent     stop cleanly when the process that started it dies
   --help                 this text
+  --version              print "k614sim VERSION" and exit
 
 Output: frames the port cannot take are kept (up to 256 frames, then the
 oldest are dropped); unread bytes beyond 480 (nobody has the port open) are
@@ -120,6 +122,10 @@ int main(int argc, char **argv)
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::fputs(HELP, stdout);
+            return 0;
+        }
+        if (a == "--version") {
+            std::printf("k614sim %s\n", K614_VERSION);
             return 0;
         }
         if (a == "--no-pace") {

@@ -321,6 +321,24 @@ Program::Program(const std::string &settingsImage)
     }
 }
 
+Program::Program(const ProgramStart &start) : workdir_(start.workdir), ownsWorkdir_(false)
+{
+    std::vector<char *> argv;
+    for (const std::string &a : start.argv)
+        argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_ = fork();
+    if (pid_ == 0) {
+        if (chdir(workdir_.c_str()) != 0)
+            _exit(127);
+        setpgid(0, 0);
+        for (const std::string &e : start.env)
+            putenv(const_cast<char *>(e.c_str()));
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+}
+
 Program::~Program()
 {
     if (running()) {
@@ -328,7 +346,8 @@ Program::~Program()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    shell("rm -rf " + quoted(workdir_));
+    if (ownsWorkdir_)
+        shell("rm -rf " + quoted(workdir_));
 }
 
 bool Program::running() const

@@ -88,11 +88,22 @@ BoxLook lookAtBox(const std::string &id);
 // Z:\... as wine's drive Z: names a Linux path.
 std::string windowsPath(const std::string &linuxPath);
 
+// How a packaged program is started: a command (wine with an installed exe, a
+// shortcut, a launcher), the environment it adds, and the folder where it keeps
+// its settings file, which outlives the run.
+struct ProgramStart {
+    std::vector<std::string> argv;
+    std::vector<std::string> env; // NAME=value
+    std::string workdir;
+};
+
 // One run of K614Mon.exe in a fresh working directory.
 class Program {
 public:
     // Creates the working directory (optionally with a settings file) and starts the program.
     explicit Program(const std::string &settingsImage = std::string());
+    // Starts the command of a package in its own working directory (kept afterwards).
+    explicit Program(const ProgramStart &start);
     ~Program();
     Program(const Program &) = delete;
     Program &operator=(const Program &) = delete;
@@ -131,6 +142,7 @@ public:
 private:
     void locateClient();
     std::string workdir_;
+    bool ownsWorkdir_ = true;
     int pid_ = -1;
     std::string window_;
     int clientLeft_ = 0;

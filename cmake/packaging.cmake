@@ -1,0 +1,125 @@
+# The packages a user installs, made by CPack ("cpack" in a build tree, or scripts/package.sh):
+#  - MinGW tree: K614Mon-<version>-win64.zip (portable) and K614Mon-<version>-win64-setup.exe (NSIS);
+#  - native release tree: k614mon_<version>_amd64.deb with k614ctl, k614sim, the program (from the
+#    MinGW tree, K614_MINGW_BUILD) and the launcher that runs it under wine for a real adapter.
+# Packaged executables are stripped; the build trees keep their symbols.
+set(CPACK_PACKAGE_NAME K614Mon)
+set(CPACK_PACKAGE_VENDOR K614Mon)
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Configuration and monitoring tool for the K614 power-monitoring relay")
+set(CPACK_PACKAGE_CONTACT "K614Mon developers <k614mon@example.org>")
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_SOURCE_DIR}/packaging/copyright)
+set(CPACK_STRIP_FILES ON)
+# Values reach the generators as written (the NSIS lines below carry quotes).
+set(CPACK_VERBATIM_VARIABLES ON)
+set(CPACK_PROJECT_CONFIG_FILE ${CMAKE_SOURCE_DIR}/cmake/package_names.cmake)
+set(CPACK_PACKAGE_FILE_NAME K614Mon-${PROJECT_VERSION})
+set(CPACK_PACKAGE_DIRECTORY ${CMAKE_BINARY_DIR}/packages)
+
+if(WIN32)
+    install(TARGETS K614Mon k614ctl RUNTIME DESTINATION .)
+    # Windows line ends, for Notepad.
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/README-windows.txt ${CMAKE_BINARY_DIR}/packaging/README.txt
+                   @ONLY NEWLINE_STYLE CRLF)
+    install(FILES ${CMAKE_BINARY_DIR}/packaging/README.txt DESTINATION .)
+
+    set(CPACK_GENERATOR ZIP NSIS64)
+    set(CPACK_PACKAGE_INSTALL_DIRECTORY K614Mon)
+    set(CPACK_PACKAGE_INSTALL_REGISTRY_KEY K614Mon)
+    set(CPACK_NSIS_INSTALL_ROOT "$PROGRAMFILES64")
+    # A 64-bit installer (NSIS64 alone makes a 32-bit one that installs 64-bit
+    # files): wine without its 32-bit half can run only this.
+    set(CPACK_NSIS_DEFINES "Target amd64-unicode")
+    set(CPACK_NSIS_DISPLAY_NAME K614Mon)
+    set(CPACK_NSIS_PACKAGE_NAME K614Mon)
+    set(CPACK_NSIS_MUI_ICON ${CMAKE_SOURCE_DIR}/app/k614mon.ico)
+    set(CPACK_NSIS_MUI_UNIICON ${CMAKE_SOURCE_DIR}/app/k614mon.ico)
+    set(CPACK_NSIS_INSTALLED_ICON_NAME K614Mon.exe)
+    set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
+    # The program keeps K614Mon.cnf in its working directory, and Program Files
+    # is not writable without elevation: the shortcut starts it in the user's
+    # own application-data folder (%APPDATA%, expanded when the shortcut is
+    # started, so it is each user's own and always exists). CreateShortCut
+    # takes the working directory from $OUTDIR, which StrCpy sets without
+    # creating anything.
+    set(CPACK_NSIS_CREATE_ICONS_EXTRA [[
+  StrCpy $OUTDIR "%APPDATA%"
+  CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\K614Mon.lnk" "$INSTDIR\K614Mon.exe"
+  SetOutPath "$INSTDIR"]])
+    set(CPACK_NSIS_DELETE_ICONS_EXTRA [[
+  Delete "$SMPROGRAMS\$MUI_TEMP\K614Mon.lnk"]])
+elseif(K614_SANITIZE STREQUAL "")
+    include(GNUInstallDirs)
+    set(K614_MINGW_BUILD "${CMAKE_SOURCE_DIR}/build/mingw" CACHE PATH "MinGW build tree holding K614Mon.exe")
+    set(K614_DOC_DIR ${CMAKE_INSTALL_DATADIR}/doc/k614mon)
+    set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+        OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+    install(TARGETS k614ctl k614sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The launcher, with the version filled in.
+    set(K614_LAUNCHER ${CMAKE_BINARY_DIR}/packaging/k614mon)
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/k614mon.in ${K614_LAUNCHER} @ONLY
+                   FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE
+                                    WORLD_READ WORLD_EXECUTE)
+    install(PROGRAMS ${K614_LAUNCHER} DESTINATION ${CMAKE_INSTALL_BINDIR})
+    # The program comes from the MinGW tree; the native strip reads PE files.
+    install(FILES ${K614_MINGW_BUILD}/app/K614Mon.exe DESTINATION ${CMAKE_INSTALL_DATADIR}/k614mon)
+    install(CODE "execute_process(COMMAND ${CMAKE_STRIP}
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/k614mon/K614Mon.exe\")")
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${K614_DOC_DIR})
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
+            RENAME k614mon)
+
+    # Man pages from each tool's --help and --version; changelog; both gzip -9n as Debian wants them.
+    find_program(K614_HELP2MAN help2man REQUIRED)
+    set(K614_MAN_PAGES)
+    foreach(tool k614ctl k614sim k614mon)
+        if(tool STREQUAL "k614mon")
+            set(tool_command ${K614_LAUNCHER})
+            set(tool_depends ${tool_command})
+            set(tool_name "run the K614 configuration tool under wine with a serial adapter")
+        else()
+            set(tool_command $<TARGET_FILE:${tool}>)
+            set(tool_depends ${tool})
+            set(tool_name "K614 relay parameter sets and measurements from the command line")
+            if(tool STREQUAL "k614sim")
+                set(tool_name "K614 power-monitoring relay simulated on a pseudo-terminal")
+            endif()
+        endif()
+        set(page ${CMAKE_BINARY_DIR}/man/${tool}.1.gz)
+        add_custom_command(OUTPUT ${page}
+            COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+            COMMAND ${K614_HELP2MAN} --no-info --section=1 --name=${tool_name} --output=${CMAKE_BINARY_DIR}/man/${tool}.1
+                    ${tool_command}
+            COMMAND gzip -9nf ${CMAKE_BINARY_DIR}/man/${tool}.1
+            DEPENDS ${tool_depends} VERBATIM)
+        list(APPEND K614_MAN_PAGES ${page})
+    endforeach()
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/changelog.in ${CMAKE_BINARY_DIR}/man/changelog @ONLY)
+    set(changelog ${CMAKE_BINARY_DIR}/man/changelog.gz)
+    add_custom_command(OUTPUT ${changelog}
+        COMMAND sh -c "gzip -9nc '${CMAKE_BINARY_DIR}/man/changelog' > '${changelog}'"
+        DEPENDS ${CMAKE_BINARY_DIR}/man/changelog VERBATIM)
+    add_custom_target(k614_package_docs ALL DEPENDS ${K614_MAN_PAGES} ${changelog})
+    install(FILES ${K614_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+    install(FILES ${changelog} DESTINATION ${K614_DOC_DIR})
+
+    set(CPACK_GENERATOR DEB)
+    set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+    set(CPACK_DEBIAN_PACKAGE_NAME k614mon)
+    set(CPACK_DEBIAN_FILE_NAME k614mon_${PROJECT_VERSION}_amd64.deb)
+    set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
+    set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
+    set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+    # wine64 runs the 64-bit program; k614sim's libraries come from dpkg-shlibdeps.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "wine, wine64")
+    set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+    # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; CPack indents these lines.
+    set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
+K614Mon shows the relay's live power reading with its peaks and a scrolling
+trend, reads, edits, sends and verifies its parameter set, keeps parameter
+sets in .614 files and prints a report. It is a Windows program; the
+k614mon command runs it under wine with a serial adapter (--port DEVICE).
+
+Also included: k614ctl, which reads, writes, compares and logs from the
+command line, and k614sim, a simulated relay on a pseudo-terminal.]])
+endif()
+include(CPack)

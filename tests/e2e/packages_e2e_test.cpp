@@ -1,0 +1,205 @@
+// End to end: the packages as a user installs them. The Windows installer and zip in fresh wine
+// prefixes, and the Debian package's k614mon launcher, each running the program against the simulator.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/stat.h>
+
+#include "e2e_support.h"
+
+namespace {
+
+constexpr unsigned REQUEST_UPLOAD = 65050;
+constexpr int READING = 57; // kW%: the trace runs 2 pixels per kW% above the baseline at y 295
+const std::string VERSION = K614_PACKAGE_VERSION;
+
+std::string envOf(const char *name)
+{
+    const char *v = std::getenv(name);
+    return v ? v : "";
+}
+
+std::string q(const std::string &s)
+{
+    return "'" + s + "'";
+}
+
+bool exists(const std::string &path)
+{
+    struct stat st;
+    return stat(path.c_str(), &st) == 0;
+}
+
+double secondsSince(std::chrono::steady_clock::time_point t0)
+{
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+class Packages : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        simCommand("resume");
+        simCommand("upload-withhold off");
+        simCommand("set-measurement " + std::to_string(READING));
+        char tmpl[] = "/tmp/k614pkg.XXXXXX";
+        dir_ = mkdtemp(tmpl);
+        packages_ = envOf("K614_PACKAGE_DIR");
+    }
+    void TearDown() override
+    {
+        if (!prefix_.empty())
+            wine("", "wineserver -k");
+        shell("rm -rf " + q(dir_));
+    }
+
+    // A fresh prefix, a copy of the harness's, whose COM1 is the simulator in
+    // the registry (lasting) and in dosdevices (for the session already up).
+    void freshPrefix()
+    {
+        prefix_ = dir_ + "/prefix";
+        shell("cp -a " + q(envOf("WINEPREFIX")) + " " + q(prefix_));
+        wine("", "setsid wineserver -p5 </dev/null >/dev/null 2>&1");
+        wine("reg add 'HKLM\\Software\\Wine\\Ports' /v COM1 /t REG_SZ /d " + q(envOf("K614_SIM_LINK")) + " /f");
+        shell("ln -sfn " + q(envOf("K614_SIM_LINK")) + " " + q(prefix_ + "/dosdevices/com1"));
+    }
+    std::string wine(const std::string &args, const std::string &command = "wine", int *rc = nullptr)
+    {
+        return shell("WINEPREFIX=" + q(prefix_) + " " + command + " " + args + " 2>&1 | tr -d '\\r'", rc);
+    }
+    void install()
+    {
+        freshPrefix();
+        const auto t0 = std::chrono::steady_clock::now();
+        int rc = -1;
+        wine(q(packages_ + "/K614Mon-" + VERSION + "-win64-setup.exe") + " /S", "wine", &rc);
+        std::printf("[ figure ] silent install: %.2f s\n", secondsSince(t0));
+        ASSERT_EQ(rc, 0);
+    }
+    std::string installDir() const { return prefix_ + "/drive_c/Program Files/K614Mon"; }
+    std::string shortcut() const
+    {
+        return prefix_ + "/drive_c/ProgramData/Microsoft/Windows/Start Menu/Programs/K614Mon/K614Mon.lnk";
+    }
+    std::string appData() const
+    {
+        return prefix_ + "/drive_c/users/" + getpwuid(getuid())->pw_name + "/AppData/Roaming";
+    }
+    std::string uninstallEntry()
+    {
+        return wine("reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon'");
+    }
+    ProgramStart fromShortcut() const
+    {
+        return {{"wine", "start", "/wait", "/unix", shortcut()}, {"WINEPREFIX=" + prefix_}, appData()};
+    }
+
+    std::string dir_;
+    std::string prefix_;
+    std::string packages_;
+};
+
+// The window shows the simulator's reading: the trace at its height, and the
+// program asked the device for its parameters.
+void expectReading(Program &program, std::size_t logFrom, int windowTimeoutMs = 15000)
+{
+    ASSERT_TRUE(program.waitForWindow(windowTimeoutMs));
+    const int y = 295 - 2 * READING;
+    EXPECT_TRUE(waitFor([&] { return program.capture().count(BLUE, 365, y - 2, 867, y + 3) > 20; }, 8000))
+        << "no trace at " << READING << " kW%";
+    EXPECT_TRUE(waitFor(
+        [&] {
+            for (unsigned code : simReceivedSince(logFrom))
+                if (code == REQUEST_UPLOAD)
+                    return true;
+            return false;
+        },
+        3000))
+        << "no upload request reached the simulator";
+}
+
+TEST_F(Packages, SetupInstallsSilentlyWithShortcutAndUninstallEntry)
+{
+    install();
+    for (const char *file : {"K614Mon.exe", "k614ctl.exe", "README.txt", "Uninstall.exe"})
+        EXPECT_TRUE(exists(installDir() + "/" + file)) << file;
+    EXPECT_TRUE(exists(shortcut()));
+    const std::string entry = uninstallEntry();
+    EXPECT_NE(entry.find("DisplayVersion    REG_SZ    " + VERSION), std::string::npos) << entry;
+    EXPECT_NE(entry.find("Uninstall.exe"), std::string::npos) << entry;
+}
+
+TEST_F(Packages, ShortcutStartsTheProgramWhereItKeepsItsSettings)
+{
+    install();
+    {
+        Program program(fromShortcut());
+        expectReading(program, simReceived().size());
+        program.menu("r", "1"); // Roll, 10s: written at once
+        EXPECT_TRUE(program.closeWindow());
+        EXPECT_TRUE(waitWindowGone(program.mainWindow(), 10000));
+    }
+    EXPECT_EQ(readFile(appData() + "/K614Mon.cnf"), settingsImage(1, 0, 0));
+    EXPECT_FALSE(exists(installDir() + "/K614Mon.cnf"));
+    Program again(fromShortcut());
+    expectReading(again, simReceived().size());
+    EXPECT_EQ(again.checkedMenuRows("r"), std::vector<int>{0}) << "10s kept";
+    EXPECT_TRUE(again.closeWindow());
+    EXPECT_TRUE(waitWindowGone(again.mainWindow(), 10000));
+}
+
+TEST_F(Packages, UninstallerRemovesFilesShortcutAndEntry)
+{
+    install();
+    wine(q(installDir() + "/Uninstall.exe") + " /S");
+    // The uninstaller runs on from a copy of itself in the temp folder.
+    EXPECT_TRUE(waitFor([&] { return !exists(installDir()) && !exists(shortcut()); }, 20000))
+        << "left: " << shell("ls -R " + q(installDir()) + " " + q(shortcut()) + " 2>&1");
+    EXPECT_EQ(uninstallEntry().find("DisplayName"), std::string::npos);
+}
+
+TEST_F(Packages, ZipProgramRunsFromItsFolder)
+{
+    freshPrefix();
+    shell("cd " + q(dir_) + " && unzip -q " + q(packages_ + "/K614Mon-" + VERSION + "-win64.zip"));
+    const std::string folder = dir_ + "/K614Mon-" + VERSION + "-win64";
+    Program program({{"wine", folder + "/K614Mon.exe"}, {"WINEPREFIX=" + prefix_}, folder});
+    expectReading(program, simReceived().size());
+    EXPECT_TRUE(program.closeWindow());
+    EXPECT_EQ(program.settingsFile(), settingsImage(1, 1, 0));
+}
+
+// The launcher unpacked elsewhere: its first start makes the user's prefix; a
+// later one without --port keeps the adapter; k614ctl finds the port busy.
+TEST_F(Packages, LauncherRunsTheProgramOnTheAdapterAndHoldsIt)
+{
+    const std::string root = dir_ + "/root";
+    shell("dpkg-deb -x " + q(packages_ + "/k614mon_" + VERSION + "_amd64.deb") + " " + q(root));
+    const std::string data = dir_ + "/data";
+    shell("mkdir -p " + q(data + "/k614mon"));
+    const std::string launcher = root + "/usr/bin/k614mon";
+    const std::vector<std::string> env = {"XDG_DATA_HOME=" + data};
+    const char *const labels[] = {"first start (prefix made)", "later start"};
+    for (int run = 0; run < 2; ++run) {
+        std::vector<std::string> argv = {launcher};
+        if (run == 0)
+            argv.insert(argv.end(), {"--port", envOf("K614_SIM_LINK")});
+        const auto t0 = std::chrono::steady_clock::now();
+        Program program({argv, env, data + "/k614mon"});
+        expectReading(program, simReceived().size(), 120000);
+        std::printf("[ figure ] launcher %s: window after %.1f s\n", labels[run], secondsSince(t0));
+        int rc = -1;
+        shell(std::string(K614CTL_PATH) + " read " + q(envOf("K614_SIM_LINK")) + " >/dev/null 2>&1", &rc);
+        EXPECT_EQ(rc, 4) << "k614ctl while the program holds the port";
+        EXPECT_TRUE(program.closeWindow(15000));
+    }
+    EXPECT_EQ(readFile(data + "/k614mon/K614Mon.cnf"), settingsImage(1, 1, 0));
+}
+
+} // namespace

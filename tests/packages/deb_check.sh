@@ -1,0 +1,36 @@
+#!/bin/bash
+# The Debian package: its files, its dependencies, lintian, and the versions its tools print.
+#   deb_check.sh PACKAGE.deb VERSION
+set -u
+deb="$1"
+version="$2"
+[ -f "$deb" ] || { echo "no package at $deb (scripts/package.sh makes it)"; exit 1; }
+bad=0
+fail() { echo "FAIL: $*"; bad=1; }
+
+contents="$(dpkg-deb -c "$deb" | awk '{ print $6 }')"
+for path in ./usr/bin/k614ctl ./usr/bin/k614sim ./usr/bin/k614mon ./usr/share/k614mon/K614Mon.exe \
+    ./usr/share/man/man1/k614ctl.1.gz ./usr/share/man/man1/k614sim.1.gz ./usr/share/man/man1/k614mon.1.gz \
+    ./usr/share/doc/k614mon/copyright ./usr/share/doc/k614mon/changelog.gz; do
+    grep -qx -- "$path" <<<"$contents" || fail "$path is not in the package"
+done
+depends="$(dpkg-deb -f "$deb" Depends)"
+grep -qw wine64 <<<"$depends" || fail "Depends does not name wine64: $depends"
+
+# Errors fail; the rest is printed for the record.
+lintian_out="$(lintian --allow-root "$deb" 2>&1)"
+echo "lintian: ${lintian_out:-no tags}"
+grep -q '^E: ' <<<"$lintian_out" && fail "lintian reports errors"
+
+root="$(mktemp -d)"
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+for tool in k614ctl k614sim k614mon; do
+    got="$("$root/usr/bin/$tool" --version)" || fail "$tool --version exits $?"
+    [ "$got" = "$tool $version" ] || fail "$tool --version prints '$got'"
+done
+# Packaged executables carry no symbols.
+for f in usr/bin/k614ctl usr/bin/k614sim usr/share/k614mon/K614Mon.exe; do
+    objdump -h "$root/$f" | grep -q '\.debug_info' && fail "$f is not stripped"
+done
+exit "$bad"
