@@ -44,7 +44,8 @@ void saveParametersCommand(const ParameterOps &ops)
 
 // A file whose value would leave its field's codes (on the wire as another
 // field's code, or as a device command) is refused whole before anything is
-// sent or stored: "Parameters could not be loaded: limit1Mode 62051 is outside 0..9".
+// sent or stored: "Parameters could not be loaded:\nlimit1Mode 62051 is outside 0..9"
+// (two lines: a message box would wrap the one line somewhere in the name).
 static bool load_valuesFit(const ParameterOps &ops, const ParameterSet &loaded)
 {
     const ParameterField *outside = firstFieldOutOfRange(loaded);
@@ -53,7 +54,7 @@ static bool load_valuesFit(const ParameterOps &ops, const ParameterSet &loaded)
     char range[FIELD_RANGE_TEXT_SIZE];
     formatFieldOutOfRange(*outside, loaded, range, sizeof range);
     char text[CODE_MESSAGE_SIZE];
-    std::snprintf(text, sizeof text, "%s: %s", MSG_NOT_LOADED, range);
+    std::snprintf(text, sizeof text, "%s:\n%s", MSG_NOT_LOADED, range);
     ops.showError(text);
     return false;
 }

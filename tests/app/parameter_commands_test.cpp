@@ -168,7 +168,7 @@ TEST_F(ParameterCommands, LoadRefusesAWholeFileWhoseValueLeavesItsFieldsCodes)
         }
         if (c.refusedField) {
             ASSERT_EQ(fake.log.size(), 2u) << c.what;
-            EXPECT_EQ(fake.log[1].rfind("Error! Parameters could not be loaded: " + rangeRefusalText(c) + " 0..", 0),
+            EXPECT_EQ(fake.log[1].rfind("Error! Parameters could not be loaded:\n" + rangeRefusalText(c) + " 0..", 0),
                       0u)
                 << fake.log[1];
             EXPECT_TRUE(wire.empty()) << c.what;
