@@ -1,7 +1,9 @@
-// .614 files at and past the edge of their fields' code ranges, built from the tests' own code map: what a
-// load or a write must refuse before sending anything, and what it must still send.
+// .614 files at and past the edge of their fields' code ranges, built from the tests' own code map.
+//
+// What a load or a write must refuse before sending anything, and what it must still send.
 #pragma once
 
+#include <cstring>
 #include <string>
 
 #include "code_map_table.h"

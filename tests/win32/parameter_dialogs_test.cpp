@@ -250,11 +250,13 @@ TEST_F(ParameterFileDialogs, LoadTakesAWholeBlockRefusesAShortFileAndReportsCanc
     EXPECT_EQ(loaded, 0);
     EXPECT_EQ(blockImage(), image);
 
-    EXPECT_EQ(runModal({OPEN_TITLE, nothing, choose(dir.path("short.614"))}, [] { return loadParameterFile(nullptr, &deviceParameters); }),
+    EXPECT_EQ(runModal({OPEN_TITLE, nothing, choose(dir.path("short.614"))},
+                       [] { return loadParameterFile(nullptr, &deviceParameters); }),
               ERR_NOT_PARAMETER_FILE);
     EXPECT_EQ(blockImage(), image);
 
-    EXPECT_EQ(runModal({OPEN_TITLE, nothing, cancel}, [] { return loadParameterFile(nullptr, &deviceParameters); }), ERR_LOAD_CANCELLED);
+    EXPECT_EQ(runModal({OPEN_TITLE, nothing, cancel}, [] { return loadParameterFile(nullptr, &deviceParameters); }),
+              ERR_LOAD_CANCELLED);
     EXPECT_EQ(blockImage(), image);
 }
 
