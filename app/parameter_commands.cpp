@@ -1,6 +1,8 @@
 // The Parameters, Save Parameters and Load Parameters commands: the device check, the sheet, the files.
 #include "app/parameter_commands.h"
 
+#include <cstdio>
+
 #include "app/ui_state.h"
 #include "base/result_codes.h"
 #include "base/shell_messages.h"
@@ -42,11 +44,32 @@ void saveParametersCommand(const ParameterOps &ops)
         ops.showError(MSG_NOT_SAVED);
 }
 
+// A file whose value would leave its field's codes (on the wire as another
+// field's code, or as a device command) is refused whole before anything is
+// sent or stored: "Parameters could not be loaded:\nlimit1Mode 62051 is outside 0..9"
+// (two lines: a message box would wrap the one line somewhere in the name).
+static bool load_valuesFit(const ParameterOps &ops, const ParameterSet &loaded)
+{
+    const ParameterField *outside = firstFieldOutOfRange(loaded);
+    if (!outside)
+        return true;
+    char range[FIELD_RANGE_TEXT_SIZE];
+    formatFieldOutOfRange(*outside, loaded, range, sizeof range);
+    char text[CODE_MESSAGE_SIZE];
+    std::snprintf(text, sizeof text, "%s:\n%s", MSG_NOT_LOADED, range);
+    ops.showError(text);
+    return false;
+}
+
 void loadParametersCommand(const ParameterOps &ops)
 {
-    const long result = ops.loadFile();
+    ParameterSet loaded;
+    const long result = ops.loadFile(&loaded);
     switch (result) {
     case 0:
+        if (!load_valuesFit(ops, loaded))
+            break;
+        replaceDeviceParameters(loaded);
         snapshotParameters();
         // A whole set supersedes codes of an earlier transfer still waiting,
         // and the queue then always has room for all of it.

@@ -23,9 +23,9 @@ static long lastError()
     return static_cast<long>(GetLastError());
 }
 
-static long loadFile()
+static long loadFile(ParameterSet *loaded)
 {
-    return loadParameterFile(mainWindow);
+    return loadParameterFile(mainWindow, loaded);
 }
 
 static long saveFile()

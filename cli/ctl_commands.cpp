@@ -114,9 +114,22 @@ int runRead(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
 
 static DeviceCode write_code(const ParameterField &f, const ParameterSet &set)
 {
-    // As the program sends it: base + value, modulo 65536; a value past its
-    // field's range shows up in the verify.
+    // base + value: write_valuesFit has made sure it is one of the field's own codes.
     return static_cast<DeviceCode>(f.base + set.*f.member);
+}
+
+// A value past its field's codes would go out as another field's code or as a
+// device command (65050 and up): such a file is refused whole, before the
+// port is opened, naming the first field outside.
+static bool write_valuesFit(const char *path, const ParameterSet &set, const CtlIo &io)
+{
+    const ParameterField *outside = firstFieldOutOfRange(set);
+    if (!outside)
+        return true;
+    char range[FIELD_RANGE_TEXT_SIZE];
+    formatFieldOutOfRange(*outside, set, range, sizeof range);
+    std::fprintf(io.err, "%s: %s: %s; nothing sent\n", TOOL, path, range);
+    return false;
 }
 
 int runWrite(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
@@ -125,6 +138,8 @@ int runWrite(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     char reason[FILE_MESSAGE_SIZE];
     if (!loadParameterFile(args.file, &wanted, reason, sizeof reason))
         return file_error(reason, io);
+    if (!write_valuesFit(args.file, wanted, io))
+        return EXIT_FILE_ERROR;
     if (args.dryRun) {
         for (const ParameterField &f : PARAMETER_FIELDS)
             std::fprintf(io.out, "%s %u\n", f.name, static_cast<unsigned>(write_code(f, wanted)));

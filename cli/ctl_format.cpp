@@ -18,6 +18,21 @@ void unitTextOf(const ParameterSet &set, char out[UNIT_STRING_SIZE])
 static constexpr unsigned char JSON_CONTROL_END = 0x20;
 static constexpr unsigned char ASCII_DELETE = 0x7F;
 
+void listingString(const char *text, char *out, std::size_t size)
+{
+    std::size_t n = 0;
+    for (const char *p = text; *p && n + LISTING_ESCAPE_SIZE < size; ++p) {
+        const unsigned char c = static_cast<unsigned char>(*p);
+        if (c == '\\')
+            n += static_cast<std::size_t>(std::snprintf(out + n, size - n, "\\\\"));
+        else if (c < JSON_CONTROL_END || c >= ASCII_DELETE)
+            n += static_cast<std::size_t>(std::snprintf(out + n, size - n, "\\x%02x", c));
+        else
+            out[n++] = static_cast<char>(c);
+    }
+    out[n] = 0;
+}
+
 void jsonString(const char *text, char *out, std::size_t size)
 {
     std::size_t n = 0;
@@ -98,11 +113,23 @@ bool writeListing(std::FILE *out, const ParameterSet &set)
 
     char unit[UNIT_STRING_SIZE];
     unitTextOf(set, unit);
+    char shown[LISTING_UNIT_SIZE];
+    listingString(unit, shown, sizeof shown);
     char unitLine[REPORT_TEXT_SIZE];
-    formatReportUnitLine(unit, unitLine, sizeof unitLine);
+    formatReportUnitLine(shown, unitLine, sizeof unitLine);
     std::fprintf(out, "%s\n%s\n", listingTitle(LISTING_ORIGIN).text, unitLine);
     for (int i = 0; i < count; ++i)
         std::fprintf(out, items[i].section ? "\n%s\n" : "  %s\n", items[i].text);
+    if (firstFieldOutOfRange(set)) {
+        std::fprintf(out, "\n%s\n", OUT_OF_RANGE_TITLE);
+        for (const ParameterField &f : PARAMETER_FIELDS) {
+            if (set.*f.member > fieldValueLimit(f)) {
+                char range[FIELD_RANGE_TEXT_SIZE];
+                formatFieldOutOfRange(f, set, range, sizeof range);
+                std::fprintf(out, "  %s\n", range);
+            }
+        }
+    }
     return std::ferror(out) == 0;
 }
 
@@ -115,7 +142,21 @@ bool writeJson(std::FILE *out, const ParameterSet &set)
     unitTextOf(set, unit);
     char json[JSON_UNIT_SIZE];
     jsonString(unit, json, sizeof json);
-    std::fprintf(out, "\"unitText\": %s}\n", json);
+    std::fprintf(out, "\"unitText\": %s", json);
+    // Only for a set that write would refuse, so that every other set's
+    // object stays as it was.
+    if (firstFieldOutOfRange(set)) {
+        const char *separator = "";
+        std::fputs(", \"outOfRange\": [", out);
+        for (const ParameterField &f : PARAMETER_FIELDS) {
+            if (set.*f.member > fieldValueLimit(f)) {
+                std::fprintf(out, "%s\"%s\"", separator, f.name);
+                separator = ", ";
+            }
+        }
+        std::fputc(']', out);
+    }
+    std::fputs("}\n", out);
     return std::ferror(out) == 0;
 }
 
@@ -185,13 +226,25 @@ void formatCsvRow(const char *timestamp, const LogRow &row, char *out, std::size
 
 // ---- differences ----
 
+// The value, and " (outside 0..N)" when write would refuse it.
+static void diff_value(const ParameterField &f, const ParameterSet &set, char *out, std::size_t size)
+{
+    const unsigned value = set.*f.member;
+    if (value > fieldValueLimit(f))
+        std::snprintf(out, size, "%u (outside 0..%u)", value, fieldValueLimit(f));
+    else
+        std::snprintf(out, size, "%u", value);
+}
+
 int writeSetDifferences(std::FILE *out, const ParameterSet &a, const ParameterSet &b)
 {
     int lines = 0;
     for (const ParameterField &f : PARAMETER_FIELDS) {
         if (a.*f.member != b.*f.member) {
-            std::fprintf(out, "%s: %u -> %u\n", f.name, static_cast<unsigned>(a.*f.member),
-                         static_cast<unsigned>(b.*f.member));
+            char valueA[FIELD_RANGE_TEXT_SIZE], valueB[FIELD_RANGE_TEXT_SIZE];
+            diff_value(f, a, valueA, sizeof valueA);
+            diff_value(f, b, valueB, sizeof valueB);
+            std::fprintf(out, "%s: %s -> %s\n", f.name, valueA, valueB);
             ++lines;
         }
     }

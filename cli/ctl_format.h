@@ -18,9 +18,22 @@ void unitTextOf(const ParameterSet &set, char out[UNIT_STRING_SIZE]);
 inline constexpr std::size_t JSON_UNIT_SIZE = (UNIT_STRING_SIZE - 1) * 6 + 3;
 void jsonString(const char *text, char *out, std::size_t size);
 
-// The report's listing as text: title, unit line, then each section's lines, column 1 before column 2.
+// Text from a file or a device made safe for a terminal: a backslash doubled,
+// control characters and bytes from 0x7F up as \xHH, so that no escape
+// sequence reaches the terminal; the output is ASCII.
+inline constexpr std::size_t LISTING_ESCAPE_SIZE = 4;
+inline constexpr std::size_t LISTING_UNIT_SIZE = (UNIT_STRING_SIZE - 1) * LISTING_ESCAPE_SIZE + 1;
+void listingString(const char *text, char *out, std::size_t size);
+
+// Heads the listing's last section, present only when some value is outside
+// its field's codes (one line per such field).
+inline constexpr char OUT_OF_RANGE_TITLE[] = "Outside the device's codes (write refuses this file)";
+
+// The report's listing as text: title, unit line (escaped), then each
+// section's lines, column 1 before column 2, then the fields outside their codes.
 bool writeListing(std::FILE *out, const ParameterSet &set);
-// One object: the 23 fields by name in send order (numbers), then "unitText".
+// One object: the 23 fields by name in send order (numbers), then "unitText";
+// then "outOfRange" (names, send order) only when some value is outside its field's codes.
 bool writeJson(std::FILE *out, const ParameterSet &set);
 
 // "YYYY-MM-DDTHH:MM:SS.mmmZ" (UTC).
@@ -32,8 +45,9 @@ inline constexpr char CSV_HEADER[] = "time,measurement,maxPeak,minPeak,dpdtPeak,
 inline constexpr std::size_t CSV_ROW_SIZE = TIMESTAMP_SIZE + 4 * 8 + ROW_EVENTS_MAX * 12 + 8;
 void formatCsvRow(const char *timestamp, const LogRow &row, char *out, std::size_t size);
 
-// One line per numeric field that differs ("name: a -> b"), then the unit
-// text when it differs; returns the number of lines.
+// One line per numeric field that differs ("name: a -> b", a value outside its
+// field's codes marked "(outside 0..N)"), then the unit text when it differs;
+// returns the number of lines.
 int writeSetDifferences(std::FILE *out, const ParameterSet &a, const ParameterSet &b);
 // The numeric fields only, as write's verify sees them: "name: wanted w, reported r".
 int writeVerifyDifferences(std::FILE *out, const ParameterSet &wanted, const ParameterSet &reported);

@@ -6,5 +6,7 @@ inline constexpr int EXIT_DIFFER = 1;      // diff: the files differ; write: the
 inline constexpr int EXIT_USAGE = 2;       // bad command line
 inline constexpr int EXIT_NO_ANSWER = 3;   // the device did not answer an upload request in time
 inline constexpr int EXIT_PORT_ERROR = 4;  // the port cannot be opened
-inline constexpr int EXIT_FILE_ERROR = 5;  // a file is missing, not a parameter file, or cannot be written
+// A file is missing, not a regular file, not a parameter file, holds a value
+// outside its field's codes (write), or cannot be written.
+inline constexpr int EXIT_FILE_ERROR = 5;
 inline constexpr int EXIT_LINE_LOST = 6;   // the line failed (cable pulled, adapter gone)

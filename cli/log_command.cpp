@@ -2,6 +2,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
@@ -33,7 +35,30 @@ struct LogState {
     std::int32_t lastValue; // NOT_REPORTED before the first row
     bool silent;
     bool statusShown; // a status line stands unfinished on stderr
+    bool rowByRow;        // each row flushed on its own (the --csv file)
+    std::int64_t wholeBytes; // header and rows known to be in the file whole
 };
+
+// One line of the CSV output. Into a file each line goes out with its own
+// flush, so that when one fails (a full disk) the lines before it are known
+// to be there whole and the file can be cut back to them.
+static bool log_put(LogState &state, const char *line, std::FILE *out)
+{
+    if (std::fputs(line, out) < 0 || (state.rowByRow && std::fflush(out) != 0))
+        return false;
+    state.wholeBytes += static_cast<std::int64_t>(std::strlen(line));
+    return true;
+}
+
+// After a failed write the file may end in part of a row; a reader of the
+// CSV must never see a torn row, so the file ends after the last whole one.
+static void log_cutToWholeRows(const char *path, std::int64_t wholeBytes)
+{
+    std::error_code error;
+    const std::uintmax_t size = std::filesystem::file_size(path, error);
+    if (!error && size > static_cast<std::uintmax_t>(wholeBytes))
+        std::filesystem::resize_file(path, static_cast<std::uintmax_t>(wholeBytes), error);
+}
 
 static void log_clearStatus(LogState &state, const CtlIo &io)
 {
@@ -71,10 +96,11 @@ static bool log_writeRows(LineRecord *record, LogState &state, std::int64_t utcM
     char row[CSV_ROW_SIZE];
     for (int i = 0; i < record->rowCount; ++i) {
         formatCsvRow(timestamp, record->rows[i], row, sizeof row);
-        std::fputs(row, out);
+        if (!log_put(state, row, out))
+            return false;
         state.lastValue = record->rows[i].measurement;
+        ++state.rows;
     }
-    state.rows += record->rowCount;
     record->rowCount = 0;
     return std::ferror(out) == 0;
 }
@@ -104,13 +130,12 @@ int runLog(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     FrameAssembly assembly = {};
     const std::int64_t start = ops.monotonicMs(ops.context);
     const std::int64_t end = args.durationMs > 0 ? start + args.durationMs : NO_END;
-    LogState state = {0, 0, start, start, NOT_REPORTED, false, false};
-    std::fputs(CSV_HEADER, out);
+    LogState state = {0, 0, start, start, NOT_REPORTED, false, false, args.csv != nullptr, 0};
 
     bool lost = false;
-    bool writeFailed = false;
+    bool writeFailed = !log_put(state, CSV_HEADER, out);
     std::uint8_t buffer[LINE_READ_SIZE];
-    while (!ops.stopRequested(ops.context)) {
+    while (!writeFailed && !ops.stopRequested(ops.context)) {
         std::int64_t now = ops.monotonicMs(ops.context);
         if (now >= end)
             break;
@@ -155,7 +180,14 @@ int runLog(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     log_clearStatus(state, io);
     const bool flushed = std::fflush(out) == 0 && std::ferror(out) == 0 && (!args.csv || csv.close());
     if (writeFailed || !flushed) {
-        std::fprintf(io.err, "%s: cannot write to %s\n", TOOL, outName);
+        if (!args.csv) {
+            std::fprintf(io.err, "%s: cannot write to %s\n", TOOL, outName);
+            return EXIT_FILE_ERROR;
+        }
+        csv.close();
+        log_cutToWholeRows(args.csv, state.wholeBytes);
+        std::fprintf(io.err, "%s: cannot write to %s; it ends after its last whole row (%lld rows)\n", TOOL,
+                     outName, static_cast<long long>(state.rows));
         return EXIT_FILE_ERROR;
     }
     if (lost) {

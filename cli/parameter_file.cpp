@@ -4,26 +4,76 @@
 #include <cerrno>
 #include <cstring>
 #include <sys/stat.h>
+#ifndef _WIN32
+#include <fcntl.h>
+#include <unistd.h>
+#endif
 
-// A directory opens for reading on some systems and then reads nothing:
-// say what it is rather than "0 bytes".
-static bool parameterFile_isDirectory(const char *path)
+// Only a regular file holds a parameter block. A FIFO without a writer blocks
+// an open for reading (and a read) for ever, a directory opens on some
+// systems and reads nothing, and a device may do anything: each is refused by
+// what it is, before it is opened.
+static bool parameterFile_isRegular(const char *path, unsigned mode, char *reason, std::size_t reasonSize)
+{
+    const char *kind = nullptr;
+    switch (mode & S_IFMT) {
+    case S_IFREG:
+        return true;
+    case S_IFDIR:
+        kind = "a directory";
+        break;
+    case S_IFCHR:
+        kind = "a device";
+        break;
+#ifdef S_IFIFO
+    case S_IFIFO:
+        kind = "a FIFO";
+        break;
+#endif
+    default:
+        kind = "not a regular file";
+        break;
+    }
+    std::snprintf(reason, reasonSize, "%s: is %s, not a parameter file", path, kind);
+    return false;
+}
+
+// The file opened for reading, or nullptr with a reason. On POSIX the open
+// does not block and the opened file is looked at again, so a path replaced
+// by a FIFO between the look and the open is refused all the same.
+static std::FILE *parameterFile_openRegular(const char *path, char *reason, std::size_t reasonSize)
 {
     struct stat st;
-    return stat(path, &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+    if (stat(path, &st) == 0 && !parameterFile_isRegular(path, st.st_mode, reason, reasonSize))
+        return nullptr;
+#ifdef _WIN32
+    std::FILE *file = std::fopen(path, "rb");
+#else
+    const int fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    std::FILE *file = nullptr;
+    if (fd >= 0) {
+        if (fstat(fd, &st) != 0 || !parameterFile_isRegular(path, st.st_mode, reason, reasonSize)) {
+            close(fd);
+            return nullptr;
+        }
+        file = fdopen(fd, "rb");
+        if (!file) {
+            const int error = errno;
+            close(fd);
+            errno = error;
+        }
+    }
+#endif
+    if (!file)
+        std::snprintf(reason, reasonSize, "%s: cannot open (%s)", path, std::strerror(errno));
+    return file;
 }
 
 bool loadParameterFile(const char *path, ParameterSet *out, char *reason, std::size_t reasonSize)
 {
-    if (parameterFile_isDirectory(path)) {
-        std::snprintf(reason, reasonSize, "%s: is a directory, not a parameter file", path);
+    ScopedFile file(parameterFile_openRegular(path, reason, reasonSize));
+    if (!file.get())
         return false;
-    }
-    ScopedFile file(path, "rb");
-    if (!file.get()) {
-        std::snprintf(reason, reasonSize, "%s: cannot open (%s)", path, std::strerror(errno));
-        return false;
-    }
     ParameterSet loaded;
     const std::size_t got = std::fread(&loaded, 1, PARAMETER_FILE_SIZE, file.get());
     if (got < PARAMETER_FILE_SIZE) {

@@ -9,9 +9,10 @@
 // Room for a reason such as "/some/path: not a parameter file (12 bytes, 88 needed)".
 inline constexpr std::size_t FILE_MESSAGE_SIZE = 512;
 
-// Reads the first 88 bytes of path into *out. A missing or unreadable file, a
-// directory, or a file shorter than 88 bytes is refused with a one-line reason
-// (no newline) and leaves *out untouched.
+// Reads the first 88 bytes of path into *out. A missing or unreadable file,
+// anything but a regular file (a directory, a FIFO, a device), or a file
+// shorter than 88 bytes is refused with a one-line reason (no newline) and
+// leaves *out untouched. Nothing checks the values here: see firstFieldOutOfRange.
 bool loadParameterFile(const char *path, ParameterSet *out, char *reason, std::size_t reasonSize);
 
 // Writes the 88 bytes; false with a reason when the file cannot be written whole.
@@ -22,6 +23,8 @@ class ScopedFile {
 public:
     // No path, no file: get() is nullptr.
     ScopedFile(const char *path, const char *mode) : file_(path ? std::fopen(path, mode) : nullptr) {}
+    // Takes over a file opened elsewhere (or nullptr).
+    explicit ScopedFile(std::FILE *file) : file_(file) {}
     ~ScopedFile()
     {
         if (file_)

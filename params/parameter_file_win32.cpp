@@ -7,23 +7,23 @@
 #include "params/parameter_file_win32.h"
 #include "params/parameter_set.h"
 
-long readParameterBlock(const char *path)
+long readParameterBlock(const char *path, ParameterSet *loaded)
 {
     HANDLE file = CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
         return static_cast<long>(GetLastError());
     // A short file (the empty one the open dialog creates for a new name among
     // them) must not leave a half-overwritten set that is then sent to the device.
-    ParameterSet loaded;
+    ParameterSet block;
     DWORD done = 0;
-    const BOOL ok = ReadFile(file, &loaded, PARAMETER_FILE_SIZE, &done, nullptr);
+    const BOOL ok = ReadFile(file, &block, PARAMETER_FILE_SIZE, &done, nullptr);
     const DWORD readError = ok ? 0 : GetLastError();
     CloseHandle(file);
     if (!ok)
         return static_cast<long>(readError);
     if (done < PARAMETER_FILE_SIZE)
         return ERR_NOT_PARAMETER_FILE;
-    replaceDeviceParameters(loaded);
+    *loaded = block;
     return 0;
 }
 
@@ -79,7 +79,7 @@ long saveParameterFile(HWND owner)
     return writeParameterBlock(path);
 }
 
-long loadParameterFile(HWND owner)
+long loadParameterFile(HWND owner, ParameterSet *loaded)
 {
     char path[FILE_NAME_SIZE];
     OPENFILENAMEA dialog = fileDialog(owner, path, LOAD_FLAGS);
@@ -87,5 +87,5 @@ long loadParameterFile(HWND owner)
         const DWORD error = CommDlgExtendedError();
         return error == 0 ? ERR_LOAD_CANCELLED : static_cast<long>(error);
     }
-    return readParameterBlock(path);
+    return readParameterBlock(path, loaded);
 }

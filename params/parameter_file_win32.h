@@ -3,11 +3,13 @@
 
 #include <windows.h>
 
-// Reads the file's first 88 bytes into a scratch block and, only when all 88
-// arrived, makes them deviceParameters. Returns 0, ERR_NOT_PARAMETER_FILE for
-// a shorter file (deviceParameters untouched), or the system error code.
-// The file is opened OPEN_ALWAYS, so a missing name is created empty.
-long readParameterBlock(const char *path);
+#include "params/parameter_layout.h"
+
+// Reads the file's first 88 bytes into *loaded, only when all 88 arrived: the
+// caller checks the values before they become deviceParameters. Returns 0,
+// ERR_NOT_PARAMETER_FILE for a shorter file (*loaded untouched), or the system
+// error code. The file is opened OPEN_ALWAYS, so a missing name is created empty.
+long readParameterBlock(const char *path, ParameterSet *loaded);
 
 // Writes the 88 bytes of deviceParameters, replacing the file. Returns 0,
 // ERR_SHORT_IO, or the system error code.
@@ -19,7 +21,7 @@ long writeParameterBlock(const char *path);
 long saveParameterFile(HWND owner);
 
 // The open dialog owned by `owner` (a new name is offered for creation), then
-// readParameterBlock. Returns 0 when deviceParameters holds the file's block,
+// readParameterBlock. Returns 0 when *loaded holds the file's block,
 // ERR_LOAD_CANCELLED when the user cancelled, else the dialog's extended
 // error or the read's result (ERR_NOT_PARAMETER_FILE for a short file).
-long loadParameterFile(HWND owner);
+long loadParameterFile(HWND owner, ParameterSet *loaded);

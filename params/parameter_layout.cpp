@@ -1,6 +1,8 @@
 // The parameter set's code map: which received codes carry which field, and the send order.
 #include "params/parameter_layout.h"
 
+#include <cstdio>
+
 // Send order. Note autoShutDown (3065) after the two auto-reset fields and zero
 // (3085) right after filter: the device has always been fed in this order.
 const ParameterField PARAMETER_FIELDS[PARAMETER_COUNT] = {
@@ -38,4 +40,19 @@ const ParameterField *parameterFieldForCode(DeviceCode code)
             return &f;
     }
     return nullptr;
+}
+
+const ParameterField *firstFieldOutOfRange(const ParameterSet &set)
+{
+    for (const ParameterField &f : PARAMETER_FIELDS) {
+        if (set.*f.member > fieldValueLimit(f))
+            return &f;
+    }
+    return nullptr;
+}
+
+void formatFieldOutOfRange(const ParameterField &f, const ParameterSet &set, char *out, std::size_t size)
+{
+    std::snprintf(out, size, "%s %u is outside 0..%u", f.name, static_cast<unsigned>(set.*f.member),
+                  fieldValueLimit(f));
 }

@@ -60,3 +60,21 @@ extern const ParameterField PARAMETER_FIELDS[PARAMETER_COUNT];
 
 // The field whose received range holds the code, or nullptr.
 const ParameterField *parameterFieldForCode(DeviceCode code);
+
+// The largest value the field's own codes carry: base + value stays in
+// base..lastCode. A larger value would go out as another field's code, or
+// past 64999 as a device command.
+inline unsigned fieldValueLimit(const ParameterField &f)
+{
+    return static_cast<unsigned>(f.lastCode - f.base);
+}
+
+// The first field, in send order, whose value its codes cannot carry; nullptr
+// when all 23 can be sent. A set from outside (a .614 file) is checked with
+// this before a single code of it is sent. Values the parameter pages would
+// not offer (a setpoint of 150) pass: the device takes every code of a range.
+const ParameterField *firstFieldOutOfRange(const ParameterSet &set);
+
+// "limit1Mode 62051 is outside 0..9"; always terminated, cut to fit.
+inline constexpr std::size_t FIELD_RANGE_TEXT_SIZE = 64;
+void formatFieldOutOfRange(const ParameterField &f, const ParameterSet &set, char *out, std::size_t size);

@@ -3,12 +3,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "app_test_support.h"
 #include "base/result_codes.h"
 #include "base/shell_messages.h"
+#include "tests/native/range_file_cases.h"
 
 namespace {
 
@@ -18,6 +21,7 @@ struct FakeParameterShell {
     bool userSaysYes = false;
     int sheetResult = 1;
     long fileResult = 0;
+    ParameterSet file = {}; // what a load reads
     std::vector<std::string> log;
 };
 
@@ -39,8 +43,10 @@ const ParameterOps &fakeOps()
             return fake.sheetResult;
         },
         [] { return 1407L; },
-        [] {
+        [](ParameterSet *loaded) {
             fake.log.push_back("load");
+            if (fake.fileResult == 0)
+                *loaded = fake.file;
             return fake.fileResult;
         },
         [] {
@@ -120,7 +126,7 @@ TEST_F(ParameterCommands, SaveShowsExactlyOneBoxForAnyFailure)
 
 TEST_F(ParameterCommands, LoadSendsTheWholeSetOrSaysWhyNot)
 {
-    deviceParameters.limit1Setpoint = 80;
+    fake.file.limit1Setpoint = 80;
     queueCode(3100, 50); // left from an earlier transfer: the loaded set replaces it
     loadParametersCommand(fakeOps());
     EXPECT_EQ(codeQueueCount(), PARAMETER_COUNT);
@@ -144,6 +150,40 @@ TEST_F(ParameterCommands, LoadSendsTheWholeSetOrSaysWhyNot)
         EXPECT_EQ(fake.log, f.log) << f.result;
         EXPECT_TRUE(codeQueueEmpty()) << f.result;
         EXPECT_EQ(uiState.transferConfirmPending, 0) << f.result;
+    }
+}
+
+TEST_F(ParameterCommands, LoadRefusesAWholeFileWhoseValueLeavesItsFieldsCodes)
+{
+    for (const RangeFileCase &c : RANGE_FILE_CASES) {
+        resetAppState();
+        fake = FakeParameterShell{};
+        deviceParameters.limit1Setpoint = 42; // a refused file leaves it
+        std::memcpy(&fake.file, rangeFileImage(c).data(), PARAMETER_FILE_SIZE);
+        loadParametersCommand(fakeOps());
+        std::vector<DeviceCode> wire; // as the device would decode it
+        while (sendQueuedCode() != QueuedSend::Empty) {
+            for (DeviceCode code : sentCodes())
+                wire.push_back(code);
+        }
+        if (c.refusedField) {
+            ASSERT_EQ(fake.log.size(), 2u) << c.what;
+            EXPECT_EQ(fake.log[1].rfind("Error! Parameters could not be loaded:\n" + rangeRefusalText(c) + " 0..", 0),
+                      0u)
+                << fake.log[1];
+            EXPECT_TRUE(wire.empty()) << c.what;
+            EXPECT_EQ(deviceParameters.limit1Setpoint, 42) << c.what;
+            EXPECT_EQ(uiState.transferConfirmPending, 0) << c.what;
+            continue;
+        }
+        EXPECT_EQ(fake.log, (Log{"load"})) << c.what;
+        ASSERT_EQ(wire.size(), static_cast<std::size_t>(CODE_MAP_COUNT)) << c.what;
+        for (int i = 0; i < CODE_MAP_COUNT; ++i) { // each code inside its own field's range
+            EXPECT_GE(wire[i], SEND_ORDER[i]) << c.what;
+            EXPECT_LE(wire[i], codeMapEntryForBase(SEND_ORDER[i]).last) << c.what << " " << wire[i];
+        }
+        EXPECT_NE(std::find(wire.begin(), wire.end(), c.sentCode), wire.end()) << c.what;
+        EXPECT_EQ(uiState.transferConfirmPending, 1) << c.what;
     }
 }
 

@@ -14,12 +14,15 @@
 #include <netinet/in.h>
 #include <spawn.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
+
+#include "tests/native/range_file_cases.h"
 
 namespace {
 
@@ -276,6 +279,45 @@ TEST_F(CliDevice, WriteNamesTheFieldADeviceIgnoredAndGivesUpOnASilentOne)
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
 }
 
+// The codes the simulator has received so far, from its log.
+std::vector<unsigned> receivedCodes(const std::string &log)
+{
+    std::vector<unsigned> codes;
+    for (const std::string &line : linesOf(log)) {
+        const std::size_t at = line.find(" RX ");
+        if (at != std::string::npos)
+            codes.push_back(static_cast<unsigned>(std::stoul(line.substr(at + 4))));
+    }
+    return codes;
+}
+
+TEST_F(CliDevice, WriteRefusesAFileWhoseValueLeavesItsFieldsCodesBeforeSendingAnything)
+{
+    const std::string log = path("sim.log");
+    startSimulator(imageA("kW"), {"--log", log});
+    for (const RangeFileCase &c : RANGE_FILE_CASES) {
+        const std::string file = path("range.614");
+        const std::string image = rangeFileImage(c);
+        ASSERT_TRUE(saveImage(file, Image(image.begin(), image.end())));
+        const std::size_t before = receivedCodes(fileText(log)).size();
+        const int rc = ctl({"write", link, file});
+        const std::vector<unsigned> codes = receivedCodes(fileText(log));
+        if (c.refusedField) {
+            EXPECT_EQ(rc, 5) << c.what;
+            EXPECT_NE(err.find(rangeRefusalText(c)), std::string::npos) << err;
+            EXPECT_EQ(codes.size(), before) << c.what << ": nothing reaches the device";
+            continue;
+        }
+        EXPECT_EQ(rc, 0) << c.what << out << err;
+        ASSERT_EQ(codes.size(), before + CODE_MAP_COUNT + 1) << c.what;
+        for (int i = 0; i < CODE_MAP_COUNT; ++i) {
+            EXPECT_GE(codes[before + i], SEND_ORDER[i]) << c.what;
+            EXPECT_LE(codes[before + i], codeMapEntryForBase(SEND_ORDER[i]).last) << c.what;
+        }
+        EXPECT_NE(std::find(codes.begin() + static_cast<long>(before), codes.end(), c.sentCode), codes.end());
+    }
+}
+
 TEST_F(CliDevice, PortErrorsAreOneLine)
 {
     EXPECT_EQ(ctl({"read", path("no-such-line")}), 4);
@@ -370,6 +412,32 @@ TEST_F(CliDevice, UnplugDuringLogIsReportedAndTheFileIsWholeUpToIt)
     for (int i = 1; i <= rows.count; ++i)
         EXPECT_EQ(fieldsOf(rows.lines[i]).size(), 6u) << rows.lines[i];
     EXPECT_NE(errText.find("after " + std::to_string(rows.count) + " rows"), std::string::npos) << errText;
+}
+
+TEST_F(CliDevice, LogOnAFullDiskEndsAtItsLastWholeRow)
+{
+    // A filesystem of one page: the log fills it within seconds.
+    const std::string disk = path("disk");
+    ASSERT_EQ(mkdir(disk.c_str(), 0700), 0);
+    if (mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=4k") != 0)
+        GTEST_SKIP() << "cannot mount a small tmpfs here (" << std::strerror(errno) << "): needs root";
+    struct Unmount {
+        std::string at;
+        ~Unmount() { umount(at.c_str()); }
+    } unmount{disk};
+    startSimulator(imageA("kW"), {"--wave", "steady", "--level", std::to_string(LEVEL)});
+    const std::string csv = disk + "/log.csv";
+    EXPECT_EQ(ctl({"log", link, "--csv", csv}, 30000), 5) << err;
+    EXPECT_NE(err.find("cannot write to " + csv + "; it ends after its last whole row"), std::string::npos) << err;
+
+    const LogRows rows = logRows(fileText(csv));
+    ASSERT_TRUE(rows.whole) << "torn: " << rows.lines.back();
+    EXPECT_GT(rows.count, 50);
+    for (int i = 1; i <= rows.count; ++i)
+        EXPECT_EQ(fieldsOf(rows.lines[i]).size(), 6u) << rows.lines[i];
+    char kept[32];
+    std::snprintf(kept, sizeof kept, "(%d rows)", rows.count);
+    EXPECT_NE(err.find(kept), std::string::npos) << err;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -279,6 +280,33 @@ TEST_F(CliCommands, DiffNamesEachDifferenceAndExitsLikeDiff)
     EXPECT_EQ(text(out), "zero: 1 -> 2\nlimit1Setpoint: 80 -> 72\nunitText: \"MW\" -> \"k\\\"W\"\n");
 }
 
+TEST_F(CliCommands, ShowAndDiffMarkValuesOutsideTheirCodesAndTheUnitTextCannotReachTheTerminal)
+{
+    ParameterSet p = sampleSet();
+    std::memcpy(p.unitText, "\x1b]0;x\x07k\\W\x9b", 11); // a title change, a backslash, C1 CSI
+    const std::string good = save("good.614", &p, sizeof p);
+    p.zero = 15;
+    p.limit2Tr = 35000;
+    const std::string bad = save("bad.614", &p, sizeof p);
+
+    ASSERT_EQ(run({"k614ctl", "show", bad.c_str()}), EXIT_DONE);
+    const std::string listing = text(out);
+    EXPECT_EQ(listing.rfind("Parameters\nUnit:  \\x1b]0;x\\x07k\\\\W\\x9b\n", 0), 0u) << listing;
+    const std::string marked = "\nOutside the device's codes (write refuses this file)\n"
+                               "  zero 15 is outside 0..14\n  limit2Tr 35000 is outside 0..34999\n";
+    EXPECT_EQ(listing.substr(listing.size() - marked.size()), marked) << listing;
+
+    std::fclose(out);
+    out = std::tmpfile();
+    ASSERT_EQ(run({"k614ctl", "show", "--json", bad.c_str()}), EXIT_DONE);
+    EXPECT_NE(text(out).find("\"outOfRange\": [\"zero\", \"limit2Tr\"]}\n"), std::string::npos) << text(out);
+
+    std::fclose(out);
+    out = std::tmpfile();
+    EXPECT_EQ(run({"k614ctl", "diff", good.c_str(), bad.c_str()}), EXIT_DIFFER);
+    EXPECT_EQ(text(out), "zero: 1 -> 15 (outside 0..14)\nlimit2Tr: 0 -> 35000 (outside 0..34999)\n");
+}
+
 TEST_F(CliCommands, DryRunPrintsTheCodesInSendOrder)
 {
     const ParameterSet p = sampleSet();
@@ -297,6 +325,11 @@ TEST_F(CliCommands, FilesThatAreNotParameterFilesAreRefusedWithOneLine)
     const std::string shortFile = save("short.614", &p, PARAMETER_FILE_SIZE - 1);
     const std::string good = save("good.614", &p, sizeof p);
     const std::string missing = path("missing.614");
+    const std::string fifo = path("fifo.614"); // no writer: opening it to read would wait for ever
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    ParameterSet outside = p;
+    outside.ts = 10000;
+    const std::string bad = save("bad.614", &outside, sizeof outside);
     struct Case {
         std::initializer_list<const char *> words;
         const char *says;
@@ -307,6 +340,9 @@ TEST_F(CliCommands, FilesThatAreNotParameterFilesAreRefusedWithOneLine)
         {{"k614ctl", "write", "/dev/null", shortFile.c_str(), "--dry-run"}, "not a parameter file"},
         {{"k614ctl", "show", missing.c_str()}, "cannot open"},
         {{"k614ctl", "show", dir}, "is a directory"},
+        {{"k614ctl", "show", fifo.c_str()}, "is a FIFO"},
+        {{"k614ctl", "write", "PORT", fifo.c_str()}, "is a FIFO"},
+        {{"k614ctl", "write", "/dev/null", bad.c_str(), "--dry-run"}, "ts 10000 is outside 0..9999; nothing sent"},
     };
     for (const Case &c : cases) {
         std::fclose(err);

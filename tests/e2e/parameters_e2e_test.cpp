@@ -91,6 +91,8 @@ const std::string CONFIRMATION_TIMEOUT = "error icon, 2 lines";
 const std::string ASK_CONTINUE = "warning icon, 2 lines";
 // "Not a K614-file,\nreading of parameters aborted!"
 const std::string NOT_A_FILE = "error icon, 2 lines";
+// "Parameters could not be loaded:\nlimit1Mode 65535 is outside 0..9"
+const std::string VALUE_OUTSIDE = "error icon, 2 lines";
 
 // A box's look once it has been painted.
 BoxLook paintedLook(const std::string &box)
@@ -390,7 +392,7 @@ TEST_F(ParameterCommands, CancelSendsOnlyTheRequest)
     EXPECT_TRUE(program.closeWindow());
 }
 
-TEST_F(ParameterCommands, LoadSendsTheFileInDeviceOrderAndRefusesShortFiles)
+TEST_F(ParameterCommands, LoadSendsTheFileInDeviceOrderAndRefusesShortFilesAndValuesOutsideTheirCodes)
 {
     Program program;
     ASSERT_TRUE(startAndSettle(program));
@@ -406,6 +408,7 @@ TEST_F(ParameterCommands, LoadSendsTheFileInDeviceOrderAndRefusesShortFiles)
     writeFile(program.workdir() + "/valid.614", valid);
     writeFile(program.workdir() + "/short.614", valid.substr(0, 40));
     writeFile(program.workdir() + "/empty.614", "");
+    writeFile(program.workdir() + "/ff.614", std::string(FILE_SIZE, '\xFF'));
 
     std::size_t start = simReceived().size();
     ASSERT_TRUE(chooseFile(program, "l", "Open", program.workdir() + "/valid.614"));
@@ -455,10 +458,12 @@ TEST_F(ParameterCommands, LoadSendsTheFileInDeviceOrderAndRefusesShortFiles)
         EXPECT_LE(gaps[gaps.size() / 2], 25.0);
     }
 
-    for (const char *bad : {"short.614", "empty.614"}) {
+    const std::pair<const char *, std::string> refused[] = {
+        {"short.614", NOT_A_FILE}, {"empty.614", NOT_A_FILE}, {"ff.614", VALUE_OUTSIDE}};
+    for (const auto &[bad, box] : refused) {
         start = simReceived().size();
         ASSERT_TRUE(chooseFile(program, "l", "Open", program.workdir() + "/" + bad)) << bad;
-        EXPECT_EQ(boxesShown(program, ERROR_TITLE, 3000), std::vector<std::string>{NOT_A_FILE}) << bad;
+        EXPECT_EQ(boxesShown(program, ERROR_TITLE, 3000), std::vector<std::string>{box}) << bad;
         EXPECT_TRUE(program.waitForBox(CAPTION, 200).empty()) << bad;
         EXPECT_EQ(simReceivedSince(start), std::vector<unsigned>{}) << bad;
     }

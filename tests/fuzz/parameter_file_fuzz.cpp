@@ -1,9 +1,12 @@
 // libFuzzer target: any byte block loaded as a .614 file, then the snapshot, verify and queueing of the whole set.
 //
-// The load runs through loadParametersCommand with a loader that decides as
-// readParameterBlock does: fewer than 88 bytes are refused and leave
-// deviceParameters as it was, otherwise the first 88 bytes replace it. One
-// byte after those 88 (when there is one) picks how many codes already wait.
+// The load runs through loadParametersCommand with a loader that reads as
+// readParameterBlock does: fewer than 88 bytes are refused, otherwise the
+// first 88 bytes are the file's block. A block with a value outside its
+// field's codes is refused whole; any other replaces deviceParameters. One
+// byte after those 88 (when there is one) picks how many codes already wait;
+// the next, when odd, reduces every value into its field's range first, so
+// that both outcomes are reached often.
 #include <cstdint>
 #include <cstring>
 
@@ -17,23 +20,23 @@
 
 namespace {
 
-const std::uint8_t *fileBytes;
+ParameterSet fileBlock;
 std::size_t fileSize;
 int errorsShown;
+char lastError[CODE_MESSAGE_SIZE];
 
-long loadFuzzedFile()
+long loadFuzzedFile(ParameterSet *loaded)
 {
     if (fileSize < PARAMETER_FILE_SIZE)
         return ERR_NOT_PARAMETER_FILE;
-    ParameterSet loaded;
-    std::memcpy(&loaded, fileBytes, PARAMETER_FILE_SIZE);
-    replaceDeviceParameters(loaded);
+    *loaded = fileBlock;
     return 0;
 }
 
 void showError(const char *text)
 {
-    check(std::strcmp(text, MSG_NOT_PARAMETER_FILE) == 0);
+    check(std::strlen(text) < sizeof lastError);
+    std::strcpy(lastError, text);
     ++errorsShown;
 }
 
@@ -111,14 +114,31 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     for (int i = 0; i < waiting; ++i)
         check(queueCode(CMD_SPACE_KEY, 0));
 
-    fileBytes = data;
     fileSize = size;
+    std::memset(&fileBlock, 0, sizeof fileBlock);
+    if (size > 0)
+        std::memcpy(&fileBlock, data, size < PARAMETER_FILE_SIZE ? size : PARAMETER_FILE_SIZE);
+    if (size > PARAMETER_FILE_SIZE + 1 && (data[PARAMETER_FILE_SIZE + 1] & 1)) {
+        for (const ParameterField &f : PARAMETER_FIELDS)
+            fileBlock.*f.member = static_cast<std::uint16_t>(fileBlock.*f.member % (fieldValueLimit(f) + 1));
+    }
+    const ParameterField *outside = firstFieldOutOfRange(fileBlock);
     errorsShown = 0;
     loadParametersCommand(loadOps());
 
     DeviceCode codes[CODE_QUEUE_SIZE];
-    if (size < PARAMETER_FILE_SIZE) {
+    if (size < PARAMETER_FILE_SIZE || outside) {
+        // Refused whole: one message, nothing stored, nothing sent.
         check(errorsShown == 1);
+        if (size < PARAMETER_FILE_SIZE) {
+            check(std::strcmp(lastError, MSG_NOT_PARAMETER_FILE) == 0);
+        } else {
+            char range[FIELD_RANGE_TEXT_SIZE];
+            formatFieldOutOfRange(*outside, fileBlock, range, sizeof range);
+            check(std::strncmp(lastError, MSG_NOT_LOADED, std::strlen(MSG_NOT_LOADED)) == 0);
+            check(std::strstr(lastError, range) != nullptr);
+            check(std::strncmp(range, outside->name, std::strlen(outside->name)) == 0);
+        }
         check(std::memcmp(&deviceParameters, &deviceBefore, sizeof deviceParameters) == 0);
         check(std::memcmp(&requestedParameters, &requestedBefore, sizeof requestedParameters) == 0);
         check(codeQueueCount() == waiting);
@@ -129,7 +149,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     // The whole block is stored, byte for byte; the snapshot takes the 23
     // numeric fields and nothing else.
     check(errorsShown == 0);
-    check(std::memcmp(&deviceParameters, data, PARAMETER_FILE_SIZE) == 0);
+    check(std::memcmp(&deviceParameters, &fileBlock, PARAMETER_FILE_SIZE) == 0);
     for (const ParameterField &f : PARAMETER_FIELDS)
         check(requestedParameters.*f.member == deviceParameters.*f.member);
     check(std::memcmp(requestedParameters.unitText, requestedBefore.unitText, UNIT_TEXT_SIZE) == 0);
@@ -152,10 +172,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     requestedParameters.*changed.member ^= 1;
     check(verifyParameters());
 
-    // The waiting codes gave way to the whole set, in send order.
+    // The waiting codes gave way to the whole set, in send order, each code
+    // one that the device stores in that same field.
     check(queuedCodes(codes) == PARAMETER_COUNT);
-    for (int i = 0; i < PARAMETER_COUNT; ++i)
+    for (int i = 0; i < PARAMETER_COUNT; ++i) {
         check(codes[i] == fieldCode(PARAMETER_FIELDS[i], deviceParameters));
+        check(parameterFieldForCode(codes[i]) == &PARAMETER_FIELDS[i]);
+    }
 
     // With 23 waiting, a second set does not fit and nothing of it is queued.
     check(!queueParameterSet());

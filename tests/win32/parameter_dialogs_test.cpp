@@ -274,7 +274,8 @@ TEST_F(ParameterFileDialogs, SaveAsksBeforeReplacingAndOpenBeforeCreating)
         long (*command)(HWND);
         long cancelled;
     } rows[] = {{SAVE_TITLE, dir.path("kept.614"), saveParameterFile, 0},
-                {OPEN_TITLE, missing, loadParameterFile, ERR_LOAD_CANCELLED}};
+                {OPEN_TITLE, missing, [](HWND owner) { return loadParameterFile(owner, &deviceParameters); },
+                 ERR_LOAD_CANCELLED}};
     for (const auto &r : rows) {
         SCOPED_TRACE(r.title);
         PromptScript prompt{nullptr, false};
@@ -311,15 +312,17 @@ TEST_F(ParameterFileDialogs, LoadTakesAWholeBlockRefusesAShortFileAndReportsCanc
                                       EXPECT_TRUE(readOnly == nullptr || !IsWindowVisible(readOnly));
                                   },
                                   choose(dir.path("set.614"))},
-                                 [] { return loadParameterFile(nullptr); });
+                                 [] { return loadParameterFile(nullptr, &deviceParameters); });
     EXPECT_EQ(loaded, 0);
     EXPECT_EQ(blockImage(), image);
 
-    EXPECT_EQ(runModal({OPEN_TITLE, nothing, choose(dir.path("short.614"))}, [] { return loadParameterFile(nullptr); }),
+    EXPECT_EQ(runModal({OPEN_TITLE, nothing, choose(dir.path("short.614"))},
+                       [] { return loadParameterFile(nullptr, &deviceParameters); }),
               ERR_NOT_PARAMETER_FILE);
     EXPECT_EQ(blockImage(), image);
 
-    EXPECT_EQ(runModal({OPEN_TITLE, nothing, cancel}, [] { return loadParameterFile(nullptr); }), ERR_LOAD_CANCELLED);
+    EXPECT_EQ(runModal({OPEN_TITLE, nothing, cancel}, [] { return loadParameterFile(nullptr, &deviceParameters); }),
+              ERR_LOAD_CANCELLED);
     EXPECT_EQ(blockImage(), image);
 }
 

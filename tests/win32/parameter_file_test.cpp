@@ -42,7 +42,7 @@ TEST_F(ParameterFile, RoundTripKeepsUnitTextAndReservedBytes)
     const std::string path = dir.path("b.614");
     ASSERT_EQ(writeParameterBlock(path.c_str()), 0);
     std::memset(&deviceParameters, 0, sizeof deviceParameters);
-    ASSERT_EQ(readParameterBlock(path.c_str()), 0);
+    ASSERT_EQ(readParameterBlock(path.c_str(), &deviceParameters), 0);
     EXPECT_EQ(blockImage(), saved);
 }
 
@@ -52,7 +52,7 @@ TEST_F(ParameterFile, LongerFileContributesItsFirst88Bytes)
     for (std::size_t i = 0; i < image.size(); ++i)
         image[i] = static_cast<char>(i);
     writeWholeFile(dir.path("long.614"), image);
-    ASSERT_EQ(readParameterBlock(dir.path("long.614").c_str()), 0);
+    ASSERT_EQ(readParameterBlock(dir.path("long.614").c_str(), &deviceParameters), 0);
     EXPECT_EQ(blockImage(), image.substr(0, PARAMETER_FILE_SIZE));
 }
 
@@ -63,16 +63,16 @@ TEST_F(ParameterFile, ShortEmptyOrNewFileChangesNothing)
     const std::string before = blockImage();
 
     writeWholeFile(dir.path("short.614"), std::string(40, '\x7F'));
-    EXPECT_EQ(readParameterBlock(dir.path("short.614").c_str()), ERR_NOT_PARAMETER_FILE);
+    EXPECT_EQ(readParameterBlock(dir.path("short.614").c_str(), &deviceParameters), ERR_NOT_PARAMETER_FILE);
     EXPECT_EQ(blockImage(), before);
 
     writeWholeFile(dir.path("empty.614"), "");
-    EXPECT_EQ(readParameterBlock(dir.path("empty.614").c_str()), ERR_NOT_PARAMETER_FILE);
+    EXPECT_EQ(readParameterBlock(dir.path("empty.614").c_str(), &deviceParameters), ERR_NOT_PARAMETER_FILE);
     EXPECT_EQ(blockImage(), before);
 
     // A new name is created empty, as the open dialog offers it.
     const std::string fresh = dir.path("new.614");
-    EXPECT_EQ(readParameterBlock(fresh.c_str()), ERR_NOT_PARAMETER_FILE);
+    EXPECT_EQ(readParameterBlock(fresh.c_str(), &deviceParameters), ERR_NOT_PARAMETER_FILE);
     EXPECT_EQ(GetFileAttributesA(fresh.c_str()) != INVALID_FILE_ATTRIBUTES, true);
     EXPECT_EQ(blockImage(), before);
 }
@@ -83,7 +83,7 @@ TEST_F(ParameterFile, LockedFileGivesTheSharingViolation)
     ASSERT_EQ(writeParameterBlock(path.c_str()), 0);
     HANDLE other = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    EXPECT_EQ(readParameterBlock(path.c_str()), static_cast<long>(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(readParameterBlock(path.c_str(), &deviceParameters), static_cast<long>(ERROR_SHARING_VIOLATION));
     EXPECT_EQ(writeParameterBlock(path.c_str()), static_cast<long>(ERROR_SHARING_VIOLATION));
     CloseHandle(other);
 }
