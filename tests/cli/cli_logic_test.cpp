@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
+#include <dirent.h>
+#include <sys/mount.h>
 #include <unistd.h>
 #include <vector>
 
@@ -13,7 +17,9 @@
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
+#include "cli/parameter_file.h"
 #include "link/frame_codec.h"
+#include "tests/native/fake_file_replace.h"
 
 namespace {
 
@@ -184,6 +190,7 @@ const CtlOps FAKE_OPS = {
     [](void *) {},
     [](void *) { return false; },
     [](void *) { return false; },
+    {}, // no output file: a test that writes one puts its own in
 };
 
 // ---- the commands through the dispatch, with files in a temp dir ----
@@ -377,6 +384,86 @@ TEST_F(CliCommands, LogReportsSilenceGoesOnAndEndsOnALostLine)
     EXPECT_EQ(text(err), "k614ctl: PORT: no data from the device for 2 s\n"
                          "k614ctl: PORT: data from the device again\n"
                          "k614ctl: PORT: the line to the device was lost after 15 rows\n");
+}
+
+// `read -o`: which step of the replacing file failed names the line; the old file is never emptied first.
+TEST(CliSave, EachFailedStepIsOneLineWithTheSystemsReason)
+{
+    struct Row {
+        const char *failing;
+        const char *says;
+        std::vector<std::string> calls;
+    };
+    const Row rows[] = {
+        {"", "", {"begin out.614", "write 88", "commit"}},
+        {"begin", "out.614: cannot create (No space left on device)", {"begin out.614"}},
+        {"write", "out.614: cannot write (No space left on device)", {"begin out.614", "write 88", "discard"}},
+        {"commit", "out.614: cannot save (No space left on device)", {"begin out.614", "write 88", "commit"}},
+    };
+    const ParameterSet set = sampleSet();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string("failing: ") + row.failing);
+        FakeFileReplace file;
+        file.failing = row.failing;
+        char reason[FILE_MESSAGE_SIZE] = "";
+        EXPECT_EQ(saveParameterFile(file.ops(), "out.614", set, reason, sizeof reason), *row.failing == '\0');
+        EXPECT_STREQ(reason, row.says);
+        EXPECT_EQ(file.log, row.calls);
+    }
+}
+
+// The names in a folder.
+std::set<std::string> namesIn(const char *dir)
+{
+    std::set<std::string> names;
+    if (DIR *d = opendir(dir)) {
+        while (const dirent *e = readdir(d))
+            names.insert(e->d_name);
+        closedir(d);
+    }
+    names.erase(".");
+    names.erase("..");
+    return names;
+}
+
+// The same on a real full disk: a tmpfs of four pages, mounted here (as root) and filled.
+TEST(CliSave, OnAFullDiskTheOldFileStaysAsItWasAndNothingIsLeftBehind)
+{
+    char dir[] = "/tmp/k614full.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    if (mount("k614full", dir, "tmpfs", 0, "size=16k") != 0) {
+        rmdir(dir);
+        GTEST_SKIP() << "cannot mount a small tmpfs (needs root): " << std::strerror(errno);
+    }
+    const std::string old = std::string(dir) + "/old.614";
+    const std::string oldContent = "the user's last good parameter file";
+    FILE *f = std::fopen(old.c_str(), "wb");
+    std::fputs(oldContent.c_str(), f);
+    std::fclose(f);
+    f = std::fopen((std::string(dir) + "/filler").c_str(), "wb");
+    const std::string block(4096, 'f');
+    while (std::fwrite(block.data(), 1, block.size(), f) == block.size() && std::fflush(f) == 0) {
+    }
+    std::fclose(f);
+    const std::set<std::string> before = {"filler", "old.614"};
+    ASSERT_EQ(namesIn(dir), before);
+
+    for (const char *name : {"old.614", "new.614"}) {
+        SCOPED_TRACE(name);
+        ReplacingFile file;
+        char reason[FILE_MESSAGE_SIZE] = "";
+        const std::string path = std::string(dir) + "/" + name;
+        EXPECT_FALSE(saveParameterFile(replacingFileOps(&file), path.c_str(), sampleSet(), reason, sizeof reason));
+        EXPECT_NE(std::string(reason).find("No space left on device"), std::string::npos) << reason;
+        EXPECT_EQ(namesIn(dir), before) << "a temporary file, or the new name, was left behind";
+    }
+    f = std::fopen(old.c_str(), "rb");
+    char back[64] = "";
+    back[std::fread(back, 1, sizeof back - 1, f)] = 0;
+    std::fclose(f);
+    EXPECT_EQ(back, oldContent);
+    umount2(dir, MNT_DETACH);
+    rmdir(dir);
 }
 
 } // namespace
