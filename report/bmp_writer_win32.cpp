@@ -1,4 +1,4 @@
-// The BMP writer (Win32): GetObjectA, LocalAlloc, Save As, GetDIBits and WriteFile under the portable writer.
+// The BMP writer (Win32): GetObjectA, LocalAlloc, Save As, GetDIBits and the replacing file under the portable writer.
 #include "report/bmp_writer_win32.h"
 
 #include <commdlg.h>
@@ -78,9 +78,9 @@ static void dump_showMessage(void *context, const char *title, const char *text)
 
 BitmapDumpOps bitmapDumpOps(BitmapDumpTarget *target)
 {
-    return {target,         dump_readShape,   dump_allocateRecord, dump_chooseFile,
-            dump_allocatePixels, dump_fetchPixels, dump_writeFile, dump_commitFile,
-            dump_discardFile, dump_releasePixels, dump_showMessage};
+    return {target,          dump_readShape,   dump_allocateRecord, dump_chooseFile,
+            dump_allocatePixels, dump_fetchPixels, dump_writeFile,      dump_commitFile,
+            dump_discardFile,    dump_releasePixels, dump_showMessage};
 }
 
 BITMAPINFO *buildBitmapInfo(HWND owner, HBITMAP bitmap)

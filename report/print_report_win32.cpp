@@ -213,7 +213,7 @@ void printParameterList(HDC dc, int x0, int y0)
 long printReport(HDC dc, const char *documentName)
 {
     PrintTarget target = {dc, documentName};
-    const PrintJobOps ops = {&target,     job_startDocument,   job_startPage, job_drawPage,
-                             job_endPage, job_endDocument, job_lastError};
+    const PrintJobOps ops = {&target,     job_startDocument, job_startPage, job_drawPage,
+                             job_endPage, job_endDocument,   job_lastError};
     return runPrintJob(ops);
 }
