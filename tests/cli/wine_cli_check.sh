@@ -58,7 +58,8 @@ full_disk() {
         rmdir "$full"
         return
     fi
-    trap 'umount "$full"; rmdir "$full"' EXIT
+    # Expanded now (full is local); lazily, since the wineserver may hold it open.
+    trap "umount -l '$full'; rmdir '$full'" EXIT
     printf '%s' "$old" >"$full/old.614"
     dd if=/dev/zero of="$full/filler" bs=4096 2>/dev/null
     expect_rc 5 read "COM$K614_COM_PORT" -o "$(winpath "$full/old.614")"

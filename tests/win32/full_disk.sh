@@ -13,5 +13,6 @@ if ! mount -t tmpfs -o size=16k,mode=0777 k614full "$dir" 2>/dev/null; then
     rmdir "$dir"
     exit 77
 fi
-trap 'umount "$dir"; rmdir "$dir"' EXIT
+# Lazily: the wineserver may still hold the folder open.
+trap 'umount -l "$dir"; rmdir "$dir"' EXIT
 K614_FULL_DISK_DIR="$dir" "$root/scripts/wine-run.sh" "$1" --gtest_filter='FullDisk.*'

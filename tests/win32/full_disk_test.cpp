@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <set>
 #include <string>
-#include <vector>
 
 #include "params/parameter_file_win32.h"
 #include "params/parameter_set.h"
@@ -18,33 +17,34 @@
 
 namespace {
 
-std::vector<std::string> dumpMessages;
+std::string chosenPath;
+int dumpMessages = 0; // all of them "Error Writing file to disc" on a full disk
 
-// The screen dump of a 64 x 64 picture (16 KB of pixels) into path, with the
-// file chosen and the boxes recorded instead of shown; true when it reported a failure.
+// A dump of a 64 x 64 picture (16 KB of pixels) into chosenPath, the boxes
+// counted instead of shown; true when it reported a failure.
 bool dumpFails(const std::string &path)
 {
     ScopedDc dc(CreateCompatibleDC(nullptr));
-    BITMAPINFO info = {};
-    info.bmiHeader = {sizeof(BITMAPINFOHEADER), 64, 64, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), 64, 64, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void *bits = nullptr;
     ScopedGdiObject<HBITMAP> bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
-    static std::string chosen;
-    chosen = path;
-    dumpMessages.clear();
+    chosenPath = path;
+    dumpMessages = 0;
     BitmapDumpTarget target = {nullptr, bitmap.get(), dc.get(), {}};
     BitmapDumpOps ops = bitmapDumpOps(&target);
     ops.chooseFile = [](void *context, bool *created) {
         ReplacingFile &file = static_cast<BitmapDumpTarget *>(context)->file;
-        const long result = file.begin(chosen.c_str());
+        const long result = file.begin(chosenPath.c_str());
         *created = file.isOpen();
         return result;
     };
-    ops.showMessage = [](void *, const char *, const char *text) { dumpMessages.push_back(text); };
+    ops.showMessage = [](void *, const char *, const char *text) {
+        EXPECT_STREQ(text, "Error Writing file to disc");
+        ++dumpMessages;
+    };
     ScopedLocalMemory record(buildBitmapInfo(nullptr, bitmap.get()));
-    EXPECT_TRUE(record);
     writeBitmapRecord(ops, static_cast<std::uint8_t *>(record.get()));
-    return !dumpMessages.empty();
+    return dumpMessages > 0;
 }
 
 bool parametersFail(const std::string &path)
@@ -56,27 +56,12 @@ std::set<std::string> namesIn(const std::string &dir)
 {
     std::set<std::string> names;
     WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((dir + "\\*").c_str(), &found);
-    if (h != INVALID_HANDLE_VALUE) {
-        do {
-            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-                names.insert(found.cFileName);
-        } while (FindNextFileA(h, &found));
-        FindClose(h);
-    }
+    HANDLE h = FindFirstFileA((dir + "\\*.*").c_str(), &found);
+    for (BOOL more = h != INVALID_HANDLE_VALUE; more; more = FindNextFileA(h, &found))
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.insert(found.cFileName);
+    FindClose(h);
     return names;
-}
-
-// Writes 4 KB blocks until the disk takes no more.
-void fill(const std::string &path)
-{
-    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    const std::string block(4096, 'f');
-    DWORD written = 0;
-    while (WriteFile(file, block.data(), static_cast<DWORD>(block.size()), &written, nullptr) && written > 0) {
-    }
-    CloseHandle(file);
 }
 
 TEST(FullDisk, AFailedSaveKeepsTheOldFileAndLeavesNoTemporaryOrEmptyFile)
@@ -84,10 +69,7 @@ TEST(FullDisk, AFailedSaveKeepsTheOldFileAndLeavesNoTemporaryOrEmptyFile)
     const char *mounted = std::getenv("K614_FULL_DISK_DIR");
     if (!mounted)
         GTEST_SKIP() << "no small file system to fill (tests/win32/full_disk.sh mounts one)";
-    std::string dir = std::string("Z:") + mounted;
-    for (char &c : dir)
-        c = c == '/' ? '\\' : c;
-
+    const std::string dir = std::string("Z:") + mounted;
     struct Row {
         const char *name;
         const char *oldContent; // nullptr: a new name
@@ -102,24 +84,22 @@ TEST(FullDisk, AFailedSaveKeepsTheOldFileAndLeavesNoTemporaryOrEmptyFile)
     std::set<std::string> before = {"filler"};
     for (const Row &row : rows) {
         if (row.oldContent) {
-            writeWholeFile(dir + "\\" + row.name, row.oldContent);
+            writeWholeFile(dir + "/" + row.name, row.oldContent);
             before.insert(row.name);
         }
     }
-    fill(dir + "\\filler");
+    writeWholeFile(dir + "/filler", std::string(1 << 16, 'f')); // more than the disk holds
     ASSERT_EQ(namesIn(dir), before);
 
-    deviceParameters.limit1Setpoint = 80;
     for (const Row &row : rows) {
         SCOPED_TRACE(row.name);
-        const std::string path = dir + "\\" + row.name;
+        const std::string path = dir + "/" + row.name;
         EXPECT_TRUE(row.saveFails(path)) << "a save on a full disk reported no failure";
         if (row.oldContent) {
             EXPECT_EQ(readWholeFile(path), row.oldContent) << "the old file was touched";
         }
         EXPECT_EQ(namesIn(dir), before) << "a temporary file, or a new name, was left behind";
     }
-    EXPECT_EQ(dumpMessages, std::vector<std::string>(dumpMessages.size(), "Error Writing file to disc"));
 }
 
 } // namespace
