@@ -105,7 +105,7 @@ int runRead(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     const ParameterSet &set = record.answer.set;
     if (args.output) {
         char reason[FILE_MESSAGE_SIZE];
-        if (!saveParameterFile(args.output, set, reason, sizeof reason))
+        if (!saveParameterFile(ops.outputFile, args.output, set, reason, sizeof reason))
             return file_error(reason, io);
         return EXIT_DONE;
     }

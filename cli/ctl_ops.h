@@ -1,4 +1,4 @@
-// The operations k614ctl's commands need from the system: the serial line, the clocks, Ctrl-C and the terminal.
+// The operations k614ctl's commands need from the system: the serial line, the clocks, Ctrl-C, the terminal, the output file.
 //
 // The commands decide everything else themselves, so a scripted fake of this
 // table drives them in tests without a port or a real clock.
@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "fileio/replacing_file.h"
 #include "link/serial_line.h"
 
 struct CtlOps {
@@ -23,6 +24,9 @@ struct CtlOps {
     void (*watchStopRequests)(void *context);
     bool (*stopRequested)(void *context);
     bool (*errIsTerminal)(void *context); // a live status line makes sense on stderr
+    // The output file of `read -o`, replacing its target only once whole
+    // (fileio/replacing_file.h); it has a context of its own.
+    FileReplaceOps outputFile;
 };
 
 // The real system: k614serial, the system clocks and the process's console.

@@ -88,17 +88,29 @@ bool loadParameterFile(const char *path, ParameterSet *out, char *reason, std::s
     return true;
 }
 
-bool saveParameterFile(const char *path, const ParameterSet &set, char *reason, std::size_t reasonSize)
+// Which step failed says what the line tells; the system's text says why.
+static bool parameterFile_saveFailed(long code, const char *path, const char *step, char *reason,
+                                     std::size_t reasonSize)
 {
-    ScopedFile file(path, "wb");
-    if (!file.get()) {
-        std::snprintf(reason, reasonSize, "%s: cannot create (%s)", path, std::strerror(errno));
-        return false;
+    char why[FILE_MESSAGE_SIZE / 2];
+    describeFileError(code, why, sizeof why);
+    std::snprintf(reason, reasonSize, "%s: %s (%s)", path, step, why);
+    return false;
+}
+
+bool saveParameterFile(const FileReplaceOps &ops, const char *path, const ParameterSet &set, char *reason,
+                       std::size_t reasonSize)
+{
+    long code = ops.begin(ops.context, path);
+    if (code != 0)
+        return parameterFile_saveFailed(code, path, "cannot create", reason, reasonSize);
+    code = ops.write(ops.context, &set, PARAMETER_FILE_SIZE);
+    if (code != 0) {
+        ops.discard(ops.context);
+        return parameterFile_saveFailed(code, path, "cannot write", reason, reasonSize);
     }
-    const bool written = std::fwrite(&set, 1, PARAMETER_FILE_SIZE, file.get()) == PARAMETER_FILE_SIZE;
-    if (!file.close() || !written) {
-        std::snprintf(reason, reasonSize, "%s: cannot write (%s)", path, std::strerror(errno));
-        return false;
-    }
+    code = ops.commit(ops.context);
+    if (code != 0)
+        return parameterFile_saveFailed(code, path, "cannot save", reason, reasonSize);
     return true;
 }

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "fileio/replacing_file.h"
 #include "params/parameter_layout.h"
 
 // Room for a reason such as "/some/path: not a parameter file (12 bytes, 88 needed)".
@@ -15,8 +16,12 @@ inline constexpr std::size_t FILE_MESSAGE_SIZE = 512;
 // leaves *out untouched. Nothing checks the values here: see firstFieldOutOfRange.
 bool loadParameterFile(const char *path, ParameterSet *out, char *reason, std::size_t reasonSize);
 
-// Writes the 88 bytes; false with a reason when the file cannot be written whole.
-bool saveParameterFile(const char *path, const ParameterSet &set, char *reason, std::size_t reasonSize);
+// Writes the 88 bytes through ops as the whole new content of path (a
+// temporary file beside it that takes its name once whole); false with a
+// reason when that failed, and then an old file is as it was and a new name
+// is not left behind.
+bool saveParameterFile(const FileReplaceOps &ops, const char *path, const ParameterSet &set, char *reason,
+                       std::size_t reasonSize);
 
 // A FILE opened for one command; closed on every way out of it.
 class ScopedFile {

@@ -1,4 +1,4 @@
-// The real operations behind k614ctl's commands: k614serial's line, the system clocks, the console.
+// The real operations behind k614ctl's commands: k614serial's line, the system clocks, the console, the file.
 #include <chrono>
 #include <thread>
 
@@ -60,9 +60,13 @@ static bool system_errIsTerminal(void *)
     return stderrIsTerminal();
 }
 
+// The one output file a k614ctl process writes at a time.
+static ReplacingFile outputFile;
+
 static const CtlOps SYSTEM_OPS = {
     nullptr,      system_open,  system_read,      system_write,         system_close,         system_monotonicMs,
     system_utcMs, system_pause, system_watchStop, system_stopRequested, system_errIsTerminal,
+    replacingFileOps(&outputFile),
 };
 
 const CtlOps *systemCtlOps()

@@ -5,6 +5,7 @@
 
 #include "base/result_codes.h"
 #include "params/parameter_file_win32.h"
+#include "params/parameter_save.h"
 #include "params/parameter_set.h"
 
 long readParameterBlock(const char *path, ParameterSet *loaded)
@@ -29,17 +30,10 @@ long readParameterBlock(const char *path, ParameterSet *loaded)
 
 long writeParameterBlock(const char *path)
 {
-    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE)
-        return static_cast<long>(GetLastError());
     ParameterSet saved;
     copyDeviceParameters(&saved);
-    DWORD done = 0;
-    long result = 0;
-    if (!WriteFile(file, &saved, PARAMETER_FILE_SIZE, &done, nullptr) || done < PARAMETER_FILE_SIZE)
-        result = ERR_SHORT_IO;
-    CloseHandle(file);
-    return result;
+    ReplacingFile file;
+    return saveParameterBlock(replacingFileOps(&file), path, saved);
 }
 
 // One filter entry; the list ends with an empty pair (the literal's own 0 is

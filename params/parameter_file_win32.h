@@ -11,8 +11,10 @@
 // error code. The file is opened OPEN_ALWAYS, so a missing name is created empty.
 long readParameterBlock(const char *path, ParameterSet *loaded);
 
-// Writes the 88 bytes of deviceParameters, replacing the file. Returns 0,
-// ERR_SHORT_IO, or the system error code.
+// Writes the 88 bytes of deviceParameters into a temporary file beside path
+// and puts it in the place of the old file in one step. Returns 0,
+// ERR_SHORT_IO, or the system error code; after a failure the old file is as
+// it was, and a new name is not left behind.
 long writeParameterBlock(const char *path);
 
 // The save dialog owned by `owner`, then writeParameterBlock. Returns 0 when

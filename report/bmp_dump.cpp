@@ -36,29 +36,38 @@ private:
     std::uint8_t *pixels_ = nullptr;
 };
 
-// The chosen file, closed on every way out. A file left behind after a
-// failure stays on disk as far as it got (empty when nothing was written).
+// The new file, thrown away on every way out but a commit.
 class DumpFile {
 public:
     explicit DumpFile(const BitmapDumpOps &ops) : ops_(ops) {}
     ~DumpFile()
     {
-        if (!ops_.closeFile(ops_.context))
-            tell(ops_, MSG_BMP_CLOSE_FAILED);
+        if (!committed_)
+            ops_.discardFile(ops_.context);
     }
     DumpFile(const DumpFile &) = delete;
     DumpFile &operator=(const DumpFile &) = delete;
 
+    // A failed commit leaves nothing to discard.
+    bool commit()
+    {
+        committed_ = true;
+        return ops_.commitFile(ops_.context);
+    }
+
 private:
     const BitmapDumpOps &ops_;
+    bool committed_ = false;
 };
 
-// A failed write is told and the next part is still tried: a disc that
-// refuses one block may take the next, and the user has been warned.
-void writePart(const BitmapDumpOps &ops, const std::uint8_t *bytes, std::uint32_t count)
+// A failed write is told and the next part is still tried, so that the user
+// hears of each; but a file with a part missing never replaces the old one.
+bool writePart(const BitmapDumpOps &ops, const std::uint8_t *bytes, std::uint32_t count)
 {
-    if (!ops.writeFile(ops.context, bytes, count))
-        tell(ops, MSG_BMP_WRITE_FAILED);
+    if (ops.writeFile(ops.context, bytes, count))
+        return true;
+    tell(ops, MSG_BMP_WRITE_FAILED);
+    return false;
 }
 
 // What the record may hold, known from the depth that sized it.
@@ -80,6 +89,12 @@ std::uint8_t *buildBitmapRecord(const BitmapDumpOps &ops)
 {
     BitmapShape shape;
     if (!ops.readShape(ops.context, &shape)) {
+        tell(ops, MSG_BMP_FORMAT_FAILED);
+        return nullptr;
+    }
+    // A shape whose sizes do not fit the header's 32 bits would be written
+    // with sizes that wrapped: refused as a format the file cannot carry.
+    if (!bitmapSizesFit(shape)) {
         tell(ops, MSG_BMP_FORMAT_FAILED);
         return nullptr;
     }
@@ -140,7 +155,9 @@ void writeBitmapRecord(const BitmapDumpOps &ops, std::uint8_t *record)
     }
     std::uint8_t fileHeader[BMP_FILE_HEADER_SIZE];
     encodeFileHeader(bitmapFileHeader(fetched), fileHeader);
-    writePart(ops, fileHeader, BMP_FILE_HEADER_SIZE);
-    writePart(ops, record, static_cast<std::uint32_t>(recordOut));
-    writePart(ops, pixels.get(), fetched.sizeImage);
+    bool whole = writePart(ops, fileHeader, BMP_FILE_HEADER_SIZE);
+    whole = writePart(ops, record, static_cast<std::uint32_t>(recordOut)) && whole;
+    whole = writePart(ops, pixels.get(), fetched.sizeImage) && whole;
+    if (whole && !file.commit())
+        tell(ops, MSG_BMP_CLOSE_FAILED);
 }

@@ -24,8 +24,9 @@ struct BitmapDumpOps {
     void *context;
     bool (*readShape)(void *context, BitmapShape *shape);          // the bitmap's own description
     std::uint8_t *(*allocateRecord)(void *context, std::uint32_t bytes); // zero-filled, or nullptr
-    // The save dialog and the file's creation: 0 with *created set when a file
-    // is open for writing, 0 without it when the user cancelled, else the
+    // The save dialog and the creation of the file that will replace the
+    // chosen one (fileio/replacing_file.h): 0 with *created set when it is
+    // open for writing, 0 without it when the user cancelled, else the
     // dialog's extended error or the system's code of the creation.
     long (*chooseFile)(void *context, bool *created);
     std::uint8_t *(*allocatePixels)(void *context, std::uint32_t bytes); // or nullptr
@@ -33,7 +34,11 @@ struct BitmapDumpOps {
     // fills the record's colour table (and may touch its header).
     bool (*fetchPixels)(void *context, std::uint8_t *record, std::uint8_t *pixels, std::int32_t lines);
     bool (*writeFile)(void *context, const std::uint8_t *bytes, std::uint32_t count); // true: all written
-    bool (*closeFile)(void *context);
+    // Closes the file and puts it in the place of the chosen one in one step;
+    // false when that failed, and then nothing of the new file is left.
+    bool (*commitFile)(void *context);
+    // Closes and removes the file without touching the chosen one.
+    void (*discardFile)(void *context);
     void (*releasePixels)(void *context, std::uint8_t *pixels);
     void (*showMessage)(void *context, const char *title, const char *text); // error icon, OK button
 };
@@ -44,5 +49,7 @@ std::uint8_t *buildBitmapRecord(const BitmapDumpOps &ops);
 
 // Asks for the file and writes header, record and pixels into it, reporting
 // its own failures. The record is the one buildBitmapRecord made; its size is
-// known again from the depth in its header.
+// known again from the depth in its header. The chosen file is replaced only
+// by a whole dump: after any failure an existing file is as it was, and a new
+// name is not left behind.
 void writeBitmapRecord(const BitmapDumpOps &ops, std::uint8_t *record);

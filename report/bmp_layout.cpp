@@ -40,6 +40,18 @@ std::uint32_t bitmapRowBytes(std::int32_t width, int fileBits)
     return static_cast<std::uint32_t>((bits + 31) / 32 * 4);
 }
 
+bool bitmapSizesFit(const BitmapShape &shape)
+{
+    const BitmapDepth depth = bitmapDepth(std::uint32_t{shape.planes} * shape.bitsPixel);
+    const std::uint64_t bits =
+        static_cast<std::uint64_t>(shape.width < 0 ? 0 : shape.width) * static_cast<unsigned>(depth.fileBits);
+    const std::uint64_t rows = static_cast<std::uint64_t>(shape.height < 0 ? 0 : shape.height);
+    // A row is under 2^33 bytes and there are under 2^31 rows: no 64-bit product wraps.
+    const std::uint64_t fileBytes = std::uint64_t{BMP_FILE_HEADER_SIZE} + BMP_INFO_HEADER_SIZE +
+                                    depth.colourTableBytes + (bits + 31) / 32 * 4 * rows;
+    return fileBytes <= 0xFFFFFFFFu;
+}
+
 BitmapInfoFields bitmapInfoFields(const BitmapShape &shape)
 {
     const BitmapDepth depth = bitmapDepth(std::uint32_t{shape.planes} * shape.bitsPixel);

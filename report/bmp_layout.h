@@ -53,6 +53,10 @@ struct BitmapInfoFields {
     std::uint32_t clrImportant;
 };
 
+// Whether a file of this shape can be described at all: its size, and so
+// biSizeImage and bfSize, must fit their 32 bits (they would wrap otherwise).
+bool bitmapSizesFit(const BitmapShape &shape);
+
 // The header buildBitmapInfo puts in a new record for a bitmap of this shape.
 BitmapInfoFields bitmapInfoFields(const BitmapShape &shape);
 

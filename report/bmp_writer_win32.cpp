@@ -1,4 +1,4 @@
-// The BMP writer (Win32): GetObjectA, LocalAlloc, Save As, GetDIBits and WriteFile under the portable writer.
+// The BMP writer (Win32): GetObjectA, LocalAlloc, Save As, GetDIBits and the replacing file under the portable writer.
 #include "report/bmp_writer_win32.h"
 
 #include <commdlg.h>
@@ -32,9 +32,7 @@ static std::uint8_t *dump_allocateRecord(void *, std::uint32_t bytes)
 static long dump_chooseFile(void *context, bool *created)
 {
     BitmapDumpTarget &target = targetOf(context);
-    HANDLE file = INVALID_HANDLE_VALUE;
-    const long result = chooseBitmapFile(target.owner, &file);
-    target.file.reset(file);
+    const long result = chooseBitmapFile(target.owner, &target.file);
     *created = target.file.isOpen();
     return result;
 }
@@ -60,13 +58,17 @@ static bool dump_fetchPixels(void *context, std::uint8_t *record, std::uint8_t *
 
 static bool dump_writeFile(void *context, const std::uint8_t *bytes, std::uint32_t count)
 {
-    DWORD written = 0;
-    return WriteFile(targetOf(context).file.get(), bytes, count, &written, nullptr) && written == count;
+    return targetOf(context).file.write(bytes, count) == 0;
 }
 
-static bool dump_closeFile(void *context)
+static bool dump_commitFile(void *context)
 {
-    return targetOf(context).file.close();
+    return targetOf(context).file.commit() == 0;
+}
+
+static void dump_discardFile(void *context)
+{
+    targetOf(context).file.discard();
 }
 
 static void dump_showMessage(void *context, const char *title, const char *text)
@@ -76,19 +78,20 @@ static void dump_showMessage(void *context, const char *title, const char *text)
 
 BitmapDumpOps bitmapDumpOps(BitmapDumpTarget *target)
 {
-    return {target,           dump_readShape,  dump_allocateRecord, dump_chooseFile, dump_allocatePixels,
-            dump_fetchPixels, dump_writeFile,  dump_closeFile,      dump_releasePixels, dump_showMessage};
+    return {target,          dump_readShape,   dump_allocateRecord, dump_chooseFile,
+            dump_allocatePixels, dump_fetchPixels, dump_writeFile,      dump_commitFile,
+            dump_discardFile,    dump_releasePixels, dump_showMessage};
 }
 
 BITMAPINFO *buildBitmapInfo(HWND owner, HBITMAP bitmap)
 {
-    BitmapDumpTarget target = {owner, bitmap, nullptr, ScopedFile()};
+    BitmapDumpTarget target = {owner, bitmap, nullptr, {}};
     return reinterpret_cast<BITMAPINFO *>(buildBitmapRecord(bitmapDumpOps(&target)));
 }
 
-long chooseBitmapFile(HWND owner, HANDLE *file)
+long chooseBitmapFile(HWND owner, ReplacingFile *file)
 {
-    *file = INVALID_HANDLE_VALUE;
+    file->discard();
     char path[BMP_NAME_SIZE] = {};
     OPENFILENAMEA dialog = {};
     // The record without the later extension fields (76 bytes in a 32-bit
@@ -104,15 +107,11 @@ long chooseBitmapFile(HWND owner, HANDLE *file)
     // No file: 0 when the user cancelled, the dialog's error code otherwise.
     if (!GetSaveFileNameA(&dialog))
         return static_cast<long>(CommDlgExtendedError());
-    HANDLE created = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    if (created == INVALID_HANDLE_VALUE)
-        return static_cast<long>(GetLastError());
-    *file = created;
-    return 0;
+    return file->begin(path);
 }
 
 void writeBitmapFile(HWND owner, BITMAPINFO *info, HBITMAP bitmap, HDC memoryDc)
 {
-    BitmapDumpTarget target = {owner, bitmap, memoryDc, ScopedFile()};
+    BitmapDumpTarget target = {owner, bitmap, memoryDc, {}};
     writeBitmapRecord(bitmapDumpOps(&target), reinterpret_cast<std::uint8_t *>(info));
 }

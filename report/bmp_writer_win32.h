@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include "fileio/replacing_file.h"
 #include "report/bmp_dump.h"
 #include "report/scoped_win32.h"
 
@@ -10,11 +11,12 @@
 // with LocalFree), or nullptr after a failure already reported to the user.
 BITMAPINFO *buildBitmapInfo(HWND owner, HBITMAP bitmap);
 
-// The Save As dialog for a .bmp file, then the file's creation (an existing
-// one is emptied). Returns 0 with *file open for writing, 0 with *file
-// INVALID_HANDLE_VALUE when the user cancelled, else the dialog's extended
-// error or the system's code of the creation.
-long chooseBitmapFile(HWND owner, HANDLE *file);
+// The Save As dialog for a .bmp file, then the creation of the temporary file
+// that replaces the chosen one once the dump is whole (an existing file is
+// left alone until then). Returns 0 with *file open for writing, 0 with
+// *file not open when the user cancelled, else the dialog's extended error
+// or the system's code of the creation.
+long chooseBitmapFile(HWND owner, ReplacingFile *file);
 
 // Asks for the file and writes the bitmap held by memoryDc, as described by
 // info, into it. Reports its own failures in boxes owned by owner.
@@ -25,7 +27,7 @@ struct BitmapDumpTarget {
     HWND owner;
     HBITMAP bitmap;
     HDC memoryDc;
-    ScopedFile file;
+    ReplacingFile file;
 };
 
 // The system calls behind the portable writer, working on target. The tests

@@ -6,6 +6,7 @@
 #include "base/settings.h"
 #include "link/shared_field.h"
 #include "params/parameter_set.h"
+#include "report/print_job.h"
 #include "report/printed_plot.h"
 #include "report/report_layout.h"
 #include "report/report_texts.h"
@@ -40,46 +41,63 @@ void line(HDC dc, int x0, int y0, PlotSegment s)
     LineTo(dc, x0 + s.to.dx, y0 + s.to.dy);
 }
 
-// The document and its one page. Once a step has failed nothing more is
-// asked of the job: the command deletes the device context next, which ends it.
-class PrintJob {
-public:
-    PrintJob(HDC dc, const char *documentName) : dc_(dc)
-    {
-        DOCINFOA info = {};
-        info.cbSize = sizeof info;
-        info.lpszDocName = documentName;
-        started_ = StartDocA(dc_, &info) > 0;
-    }
-    ~PrintJob()
-    {
-        if (pageOut_)
-            EndDoc(dc_);
-    }
-    PrintJob(const PrintJob &) = delete;
-    PrintJob &operator=(const PrintJob &) = delete;
-    bool started() const { return started_; }
-    bool startPage() { return StartPage(dc_) > 0; }
-    bool endPage()
-    {
-        pageOut_ = EndPage(dc_) > 0;
-        return pageOut_;
-    }
-
-private:
-    HDC dc_;
-    bool started_ = false;
-    bool pageOut_ = false;
+// What one job works on: the printer's context and the document's name.
+struct PrintTarget {
+    HDC dc;
+    const char *documentName;
 };
 
-// What a failed step returns when the system left no code of its own: a
-// failure must never read as success.
-constexpr long UNKNOWN_PRINT_FAILURE = ERROR_GEN_FAILURE;
-
-long lastErrorOf()
+HDC dcOf(void *context)
 {
-    const long code = static_cast<long>(GetLastError());
-    return code != 0 ? code : UNKNOWN_PRINT_FAILURE;
+    return static_cast<PrintTarget *>(context)->dc;
+}
+
+bool job_startDocument(void *context)
+{
+    DOCINFOA info = {};
+    info.cbSize = sizeof info;
+    info.lpszDocName = static_cast<PrintTarget *>(context)->documentName;
+    return StartDocA(dcOf(context), &info) > 0;
+}
+
+bool job_startPage(void *context)
+{
+    return StartPage(dcOf(context)) > 0;
+}
+
+void job_drawPage(void *context)
+{
+    const HDC dc = dcOf(context);
+    const int horzRes = GetDeviceCaps(dc, HORZRES);
+    const int vertRes = GetDeviceCaps(dc, VERTRES);
+    const ReportLayout layout = reportLayout(horzRes, vertRes);
+    // The logical page is stretched independently in x and y onto the printable area.
+    SetMapMode(dc, MM_ANISOTROPIC);
+    SetWindowExtEx(dc, layout.pageWidth, layout.pageHeight, nullptr);
+    SetViewportExtEx(dc, horzRes, vertRes, nullptr);
+    SetViewportOrgEx(dc, 0, 0, nullptr);
+
+    printReportHeader(dc);
+    printTrendAxes(dc, layout.plotOrigin.x, layout.plotOrigin.y);
+    printTrend(dc, layout.plotOrigin.x, layout.plotOrigin.y);
+    printParameterList(dc, layout.listingOrigin.x, layout.listingOrigin.y);
+}
+
+bool job_endPage(void *context)
+{
+    return EndPage(dcOf(context)) > 0;
+}
+
+// Wine hands the job to the print server here, and answers 0 when the server
+// refused it (a queue that rejects jobs, or no server at all).
+bool job_endDocument(void *context)
+{
+    return EndDoc(dcOf(context)) > 0;
+}
+
+long job_lastError(void *)
+{
+    return static_cast<long>(GetLastError());
 }
 
 } // namespace
@@ -203,25 +221,8 @@ void printParameterList(HDC dc, int x0, int y0)
 
 long printReport(HDC dc, const char *documentName)
 {
-    PrintJob job(dc, documentName);
-    if (!job.started() || !job.startPage())
-        return lastErrorOf();
-
-    const int horzRes = GetDeviceCaps(dc, HORZRES);
-    const int vertRes = GetDeviceCaps(dc, VERTRES);
-    const ReportLayout layout = reportLayout(horzRes, vertRes);
-    // The logical page is stretched independently in x and y onto the printable area.
-    SetMapMode(dc, MM_ANISOTROPIC);
-    SetWindowExtEx(dc, layout.pageWidth, layout.pageHeight, nullptr);
-    SetViewportExtEx(dc, horzRes, vertRes, nullptr);
-    SetViewportOrgEx(dc, 0, 0, nullptr);
-
-    printReportHeader(dc);
-    printTrendAxes(dc, layout.plotOrigin.x, layout.plotOrigin.y);
-    printTrend(dc, layout.plotOrigin.x, layout.plotOrigin.y);
-    printParameterList(dc, layout.listingOrigin.x, layout.listingOrigin.y);
-
-    if (!job.endPage())
-        return lastErrorOf();
-    return 0;
+    PrintTarget target = {dc, documentName};
+    const PrintJobOps ops = {&target,     job_startDocument, job_startPage, job_drawPage,
+                             job_endPage, job_endDocument,   job_lastError};
+    return runPrintJob(ops);
 }

@@ -6,7 +6,8 @@
 // The whole job: document (named documentName), page, the page mapping for the
 // printable area's orientation, the four pieces, end of page and document.
 // Returns 0, or the system error code of the step that failed (StartDocA,
-// StartPage, EndPage), after which nothing more is asked of the job.
+// StartPage, EndPage, EndDoc; never 0), after which nothing more is asked of
+// the job.
 long printReport(HDC dc, const char *documentName);
 
 // The pieces, in the report page's logical units; each leaves the font, pen

@@ -3,12 +3,6 @@
 
 namespace {
 
-// A failure must never read as success (0 means "chosen" or "cancelled").
-long failure(long code)
-{
-    return code != 0 ? code : ERR_NO_PRINTER;
-}
-
 // The enumeration buffer, given back on every way out.
 class HeldBuffer {
 public:
@@ -57,14 +51,14 @@ long chooseDefaultPrinter(const PrinterOps &ops, PrinterDc *dc)
         return ERR_NO_PRINTER;
     const HeldBuffer buffer(ops, ops.allocate(bytes));
     if (!buffer.get())
-        return failure(ops.lastError());
+        return printFailureCode(ops.lastError());
     unsigned long records = 0;
     if (!ops.enumerateDefaultPrinter(buffer.get(), bytes, &records))
-        return failure(ops.lastError());
+        return printFailureCode(ops.lastError());
     if (records == 0)
         return ERR_NO_PRINTER;
     *dc = ops.createLandscapeDc(buffer.get());
-    return *dc ? 0 : failure(ops.lastError());
+    return *dc ? 0 : printFailureCode(ops.lastError());
 }
 
 long choosePrinterInDialog(const PrinterOps &ops, void *owner, PrinterDc *dc)
@@ -77,9 +71,9 @@ long choosePrinterInDialog(const PrinterOps &ops, void *owner, PrinterDc *dc)
         return ops.dialogError(); // 0: cancelled, no device context
     char name[PRINTER_NAME_SIZE];
     if (!blocks.devNames || !ops.deviceName(blocks.devNames, name, sizeof name))
-        return failure(ops.lastError());
+        return printFailureCode(ops.lastError());
     *dc = ops.createDc(name, blocks.devMode);
-    return *dc ? 0 : failure(ops.lastError());
+    return *dc ? 0 : printFailureCode(ops.lastError());
 }
 
 } // namespace

@@ -14,10 +14,21 @@ using PrinterDc = void *;
 using MemoryBlock = void *;
 
 // Returned when the 9x family has no default printer (enumeration gives no
-// record), and in place of a failure whose system code reads 0, which the
-// command would take for a cancel. It is ERROR_FILE_NOT_FOUND, the system's
-// own answer to "no default printer".
+// record). It is ERROR_FILE_NOT_FOUND, the system's own answer to "no default
+// printer".
 inline constexpr long ERR_NO_PRINTER = 2;
+
+// Returned in place of a failure whose system code reads 0 (wine's EndDoc for
+// a job the print server refused among them), by the printer choice and the
+// print job alike: 0 would read as success, or as a cancel. It is
+// ERROR_GEN_FAILURE, the system's own "the device is not working".
+inline constexpr long ERR_PRINT_NO_CODE = 31;
+
+// The code a failed printer call returns: the system's, never 0.
+inline long printFailureCode(long systemCode)
+{
+    return systemCode != 0 ? systemCode : ERR_PRINT_NO_CODE;
+}
 
 // Room for a device name taken whole from the dialog's DEVNAMES block.
 inline constexpr std::size_t PRINTER_NAME_SIZE = 260;
@@ -49,6 +60,6 @@ struct PrinterOps {
 };
 
 // Returns 0 with *dc set (a printer was chosen), 0 with *dc nullptr (the user
-// cancelled), or an error code with *dc nullptr: the system's last error, the
-// dialog's extended error, or ERR_NO_PRINTER.
+// cancelled), or an error code with *dc nullptr: the system's last error
+// (printFailureCode), the dialog's extended error, or ERR_NO_PRINTER.
 long choosePrinter(const PrinterOps &ops, void *owner, PrinterDc *dc);

@@ -63,6 +63,9 @@ if ! lpstat -p "$LANDSCAPE" >/dev/null 2>&1; then
     lpadmin -p "$LANDSCAPE" -v cups-pdf:/ -E -P "$wide" 2>/dev/null
     rm -f "$wide"
 fi
+# A test that makes a queue refuse jobs accepts them again when it ends; one
+# that was killed meanwhile is repaired here.
+cupsaccept "$PORTRAIT" "$LANDSCAPE"
 if ! lpstat -d 2>/dev/null | grep -q ": $PORTRAIT\$"; then
     lpadmin -d "$PORTRAIT"
 fi

@@ -11,6 +11,8 @@
 #include "app_test_support.h"
 #include "base/result_codes.h"
 #include "base/shell_messages.h"
+#include "params/parameter_save.h"
+#include "tests/native/fake_file_replace.h"
 #include "tests/native/range_file_cases.h"
 
 namespace {
@@ -184,6 +186,36 @@ TEST_F(ParameterCommands, LoadRefusesAWholeFileWhoseValueLeavesItsFieldsCodes)
         }
         EXPECT_NE(std::find(wire.begin(), wire.end(), c.sentCode), wire.end()) << c.what;
         EXPECT_EQ(uiState.transferConfirmPending, 1) << c.what;
+    }
+}
+
+// The save's steps: a temporary file, the block, the replacement of the old
+// file; a failed write throws the temporary file away.
+TEST(ParameterSave, EachFailedStepGivesItsResultAndNothingReplacesTheOldFile)
+{
+    struct Row {
+        const char *failing;
+        long result;
+        std::vector<std::string> calls;
+    };
+    const Row rows[] = {
+        {"", 0, {"begin a.614", "write 88", "commit"}},
+        {"begin", 28, {"begin a.614"}},
+        {"write", ERR_SHORT_IO, {"begin a.614", "write 88", "discard"}},
+        {"commit", 28, {"begin a.614", "write 88", "commit"}},
+    };
+    ParameterSet set = {};
+    set.limit1Mode = 2;
+    set.limit1Setpoint = 80;
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string("failing: ") + row.failing);
+        FakeFileReplace file;
+        file.failing = row.failing;
+        EXPECT_EQ(saveParameterBlock(file.ops(), "a.614", set), row.result);
+        EXPECT_EQ(file.log, row.calls);
+        if (row.calls.size() > 1) {
+            EXPECT_EQ(file.written.substr(0, 4), std::string("\x02\x00\x50\x00", 4));
+        }
     }
 }
 

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -14,7 +16,9 @@
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
+#include "cli/parameter_file.h"
 #include "link/frame_codec.h"
+#include "tests/native/fake_file_replace.h"
 
 namespace {
 
@@ -185,6 +189,7 @@ const CtlOps FAKE_OPS = {
     [](void *) {},
     [](void *) { return false; },
     [](void *) { return false; },
+    {}, // no output file: a test that writes one puts its own in
 };
 
 // ---- the commands through the dispatch, with files in a temp dir ----
@@ -413,6 +418,67 @@ TEST_F(CliCommands, LogReportsSilenceGoesOnAndEndsOnALostLine)
     EXPECT_EQ(text(err), "k614ctl: PORT: no data from the device for 2 s\n"
                          "k614ctl: PORT: data from the device again\n"
                          "k614ctl: PORT: the line to the device was lost after 15 rows\n");
+}
+
+// `read -o`: which step of the replacing file failed names the line; the old file is never emptied first.
+TEST(CliSave, EachFailedStepIsOneLineWithTheSystemsReason)
+{
+    struct Row {
+        const char *failing;
+        const char *says;
+        std::vector<std::string> calls;
+    };
+    const Row rows[] = {
+        {"", "", {"begin out.614", "write 88", "commit"}},
+        {"begin", "out.614: cannot create (No space left on device)", {"begin out.614"}},
+        {"write", "out.614: cannot write (No space left on device)", {"begin out.614", "write 88", "discard"}},
+        {"commit", "out.614: cannot save (No space left on device)", {"begin out.614", "write 88", "commit"}},
+    };
+    const ParameterSet set = sampleSet();
+    for (const Row &row : rows) {
+        SCOPED_TRACE(std::string("failing: ") + row.failing);
+        FakeFileReplace file;
+        file.failing = row.failing;
+        char reason[FILE_MESSAGE_SIZE] = "";
+        EXPECT_EQ(saveParameterFile(file.ops(), "out.614", set, reason, sizeof reason), *row.failing == '\0');
+        EXPECT_STREQ(reason, row.says);
+        EXPECT_EQ(file.log, row.calls);
+    }
+}
+
+// The same on a real full disk: a tmpfs of four pages, mounted here (as root) and filled.
+TEST(CliSave, OnAFullDiskTheOldFileStaysAsItWasAndNothingIsLeftBehind)
+{
+    char dir[] = "/tmp/k614full.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    if (mount("k614full", dir, "tmpfs", 0, "size=16k") != 0) {
+        rmdir(dir);
+        GTEST_SKIP() << "cannot mount a small tmpfs (needs root): " << std::strerror(errno);
+    }
+    const std::string d = dir;
+    const std::string listing = "filler\nold.614\n";
+    const auto shellOut = [](const std::string &command) {
+        std::string out;
+        if (FILE *p = popen(command.c_str(), "r")) {
+            for (int c; (c = std::fgetc(p)) != EOF;)
+                out += static_cast<char>(c);
+            pclose(p);
+        }
+        return out;
+    };
+    shellOut("printf 'the last good file' >" + d + "/old.614; dd if=/dev/zero of=" + d + "/filler bs=4k 2>/dev/null");
+    for (const char *name : {"old.614", "new.614"}) {
+        SCOPED_TRACE(name);
+        ReplacingFile file;
+        char reason[FILE_MESSAGE_SIZE] = "";
+        EXPECT_FALSE(saveParameterFile(replacingFileOps(&file), (d + "/" + name).c_str(), sampleSet(), reason,
+                                       sizeof reason));
+        EXPECT_NE(std::string(reason).find("No space left on device"), std::string::npos) << reason;
+        EXPECT_EQ(shellOut("ls -A " + d), listing) << "a temporary file, or the new name, was left behind";
+        EXPECT_EQ(shellOut("cat " + d + "/old.614"), "the last good file");
+    }
+    umount2(dir, MNT_DETACH);
+    rmdir(dir);
 }
 
 } // namespace

@@ -48,6 +48,28 @@ same_file() {
     fi
 }
 
+# read -o on a full disk (a tmpfs of four pages, filled): exit 5, the old file
+# as it was, no temporary file and no new name left behind.
+full_disk() {
+    local full old="the user's last good parameter file"
+    full="$(mktemp -d /tmp/k614full.XXXXXX)"
+    if ! mount -t tmpfs -o size=16k k614full "$full" 2>/dev/null; then
+        echo "SKIP: cannot mount a small tmpfs (needs root): read -o on a full disk not checked"
+        rmdir "$full"
+        return
+    fi
+    # Expanded now (full is local); lazily, since the wineserver may hold it open.
+    trap "umount -l '$full'; rmdir '$full'" EXIT
+    printf '%s' "$old" >"$full/old.614"
+    dd if=/dev/zero of="$full/filler" bs=4096 2>/dev/null
+    expect_rc 5 read "COM$K614_COM_PORT" -o "$(winpath "$full/old.614")"
+    expect_rc 5 read "COM$K614_COM_PORT" -o "$(winpath "$full/new.614")"
+    if [ "$(cat "$full/old.614")" != "$old" ] || [ "$(ls -A "$full" | tr '\n' ' ')" != "filler old.614 " ]; then
+        echo "FAIL: a failed read -o touched the old file or left a file behind: $(ls -A "$full")" >&2
+        exit 1
+    fi
+}
+
 mode="$1"
 case "$mode" in
 read|write)
@@ -68,6 +90,7 @@ inside-read)
     *) echo "FAIL: unexpected JSON" >&2; exit 1 ;;
     esac
     expect_rc 4 read COM9
+    full_disk
     echo "PASS: read"
     ;;
 inside-write)

@@ -162,6 +162,16 @@ const char *const FACTORY_LISTING[] = {
     "Polarity : n.inv",   "Auto ShutDn: Off",  "Zero : Off",
 };
 
+// The default printer's queue refusing jobs (as `cupsreject` makes it) for as
+// long as this lives; accepting again on every way out of a test.
+class RejectingQueue {
+public:
+    RejectingQueue() { shell("cupsreject K614-PDF 2>&1"); }
+    ~RejectingQueue() { shell("cupsaccept K614-PDF 2>&1"); }
+    RejectingQueue(const RejectingQueue &) = delete;
+    RejectingQueue &operator=(const RejectingQueue &) = delete;
+};
+
 class Print : public ::testing::Test {
 protected:
     void SetUp() override
@@ -322,6 +332,31 @@ TEST_F(Print, TheDeviceStreamGoesOnWithoutLossThroughAPrint)
     EXPECT_GT(page.count(blue, 45, 245, 546, 256), 40) << "no 60 % plateau in the printed trace";
     EXPECT_TRUE(program.closeWindow());
     std::remove(pdf.c_str());
+}
+
+// The print server refuses the job: nothing prints, and the user is told
+// ("Error printing!" with a code, one line, the error icon) instead of silence.
+TEST_F(Print, AJobThePrintServerRefusesIsReported)
+{
+    Program program;
+    ASSERT_TRUE(program.waitForWindow());
+    const std::set<std::string> before = reportPdfs();
+    const std::string dialog = openDialog(program);
+    ASSERT_FALSE(dialog.empty());
+    {
+        const RejectingQueue rejecting;
+        windowKeys(dialog, "Return");
+        const std::string box = program.waitForBox(ERROR_TITLE, 15000);
+        ASSERT_FALSE(box.empty()) << "a refused job showed no message";
+        const BoxLook look = lookAtBox(box);
+        EXPECT_TRUE(look.errorIcon);
+        EXPECT_EQ(look.textLines, 1);
+        windowKeys(box, "Return");
+        EXPECT_TRUE(waitWindowGone(box));
+    }
+    EXPECT_EQ(reportPdfs(), before);
+    EXPECT_TRUE(program.running());
+    EXPECT_TRUE(program.closeWindow());
 }
 
 } // namespace

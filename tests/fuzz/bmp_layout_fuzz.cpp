@@ -74,6 +74,14 @@ void checkShape(const BitmapShape &shape)
         check(f.sizeImage == 0);
     else if (row <= U32_MAX / rows)
         check(f.sizeImage == row * rows);
+    // A shape is let through exactly when its whole file's size fits 32 bits,
+    // and then the header's sizes are exact.
+    const std::uint64_t fileBytes = BMP_FILE_HEADER_SIZE + BMP_INFO_HEADER_SIZE + depth.colourTableBytes + row * rows;
+    check(bitmapSizesFit(shape) == (fileBytes <= U32_MAX));
+    if (bitmapSizesFit(shape)) {
+        check(f.sizeImage == row * rows);
+        check(bitmapFileHeader(f).fileSize == fileBytes);
+    }
 
     // The header as encoded reads back field for field.
     std::uint8_t image[BMP_INFO_HEADER_SIZE];

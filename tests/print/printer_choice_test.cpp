@@ -186,7 +186,7 @@ TEST_F(PrinterChoice, NtFamilyCancelAndFailureRows)
     EXPECT_EQ(dc, nullptr);
     SetUp();
     sys.createFails = true;
-    EXPECT_EQ(choose(&dc), ERR_NO_PRINTER);
+    EXPECT_EQ(choose(&dc), ERR_PRINT_NO_CODE);
 }
 
 TEST_F(PrinterChoice, Windows9xPrintsOnTheDefaultPrinterInLandscapeWithoutADialog)

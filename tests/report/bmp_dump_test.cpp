@@ -51,6 +51,7 @@ ParsedBmp parse(const std::string &f)
 
 constexpr std::size_t COLOUR_TABLE_AT = 54;
 constexpr std::size_t CLR_USED_IN_RECORD = 32;
+constexpr std::size_t SIZE_IMAGE_IN_RECORD = 20;
 
 // A scripted platform: what the bitmap says of itself, which steps fail, and
 // a log of every call in order. The "file" collects what is written.
@@ -63,8 +64,9 @@ struct FakePlatform {
     bool pixelsAllocate = true;
     bool fetchSucceeds = true;
     long fetchSetsClrUsed = -1; // >= 0: the fetch rewrites biClrUsed
+    long fetchSetsSizeImage = -1; // >= 0: the fetch rewrites biSizeImage
     bool writeFails[3] = {false, false, false};
-    bool closeSucceeds = true;
+    bool commitSucceeds = true;
 
     std::vector<std::uint8_t> record;
     std::vector<std::uint8_t> pixels;
@@ -135,6 +137,10 @@ bool fakeFetch(void *, std::uint8_t *record, std::uint8_t *pixels, std::int32_t 
         for (int i = 0; i < 4; ++i)
             record[CLR_USED_IN_RECORD + i] = static_cast<std::uint8_t>(fake.fetchSetsClrUsed >> (8 * i));
     }
+    if (fake.fetchSetsSizeImage >= 0) {
+        for (int i = 0; i < 4; ++i)
+            record[SIZE_IMAGE_IN_RECORD + i] = static_cast<std::uint8_t>(fake.fetchSetsSizeImage >> (8 * i));
+    }
     return true;
 }
 
@@ -149,12 +155,19 @@ bool fakeWrite(void *, const std::uint8_t *bytes, std::uint32_t count)
     return true;
 }
 
-bool fakeClose(void *)
+bool fakeCommit(void *)
 {
-    EXPECT_TRUE(fake.fileOpen) << "close without an open file";
-    fake.log.push_back("close");
+    EXPECT_TRUE(fake.fileOpen) << "commit without an open file";
+    fake.log.push_back("commit");
     fake.fileOpen = false;
-    return fake.closeSucceeds;
+    return fake.commitSucceeds;
+}
+
+void fakeDiscard(void *)
+{
+    EXPECT_TRUE(fake.fileOpen) << "discard without an open file";
+    fake.log.push_back("discard");
+    fake.fileOpen = false;
 }
 
 void fakeReleasePixels(void *, std::uint8_t *pixels)
@@ -168,8 +181,9 @@ void fakeMessage(void *, const char *title, const char *text)
     fake.log.push_back(std::string("box ") + title + ": " + text);
 }
 
-const BitmapDumpOps ops = {nullptr,   fakeReadShape, fakeAllocateRecord, fakeChooseFile,    fakeAllocatePixels,
-                           fakeFetch, fakeWrite,     fakeClose,          fakeReleasePixels, fakeMessage};
+const BitmapDumpOps ops = {nullptr,   fakeReadShape, fakeAllocateRecord, fakeChooseFile,
+                           fakeAllocatePixels, fakeFetch, fakeWrite, fakeCommit, fakeDiscard,
+                           fakeReleasePixels, fakeMessage};
 
 std::string box(const std::string &text)
 {
@@ -233,7 +247,7 @@ TEST_F(BmpDump, EachDepthGivesItsHeaderColourTableAndSizes)
         dump();
         EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", "fetch", "write 14",
                                  "write " + std::to_string(40 + 4 * row.clrUsed),
-                                 "write " + std::to_string(row.rowBytes * row.height), "close", "release"}));
+                                 "write " + std::to_string(row.rowBytes * row.height), "commit", "release"}));
         EXPECT_EQ(fake.recordBytes, row.recordBytes);
         EXPECT_EQ(fake.pixelBytes, row.rowBytes * row.height);
         EXPECT_EQ(fake.fetchedLines, row.height);
@@ -303,9 +317,33 @@ TEST_F(BmpDump, TheFileHeaderFollowsTheRecordAsTheFetchLeftIt)
     fake.shape = {3, 2, 1, 8};
     fake.fetchSetsClrUsed = 257;
     dump();
-    EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", "fetch", box(MSG_BMP_FETCH_FAILED), "close",
+    EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", "fetch", box(MSG_BMP_FETCH_FAILED), "discard",
                              "release"}));
     EXPECT_TRUE(fake.file.empty());
+
+    // So is one that claims more pixel bytes than the buffer it was given.
+    SetUp();
+    fake.fetchSetsSizeImage = 4 * 4 * 2 + 1;
+    dump();
+    EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", "fetch", box(MSG_BMP_FETCH_FAILED), "discard",
+                             "release"}));
+    EXPECT_TRUE(fake.file.empty());
+}
+
+TEST_F(BmpDump, AShapeWhoseSizesWouldWrapTheHeaderIsRefusedBeforeAnythingIsMade)
+{
+    // 16384 x 65535 at 32 bits is 54 bytes short of 4 GiB: it may go on (its
+    // pixel buffer is refused here); one row more and bfSize would wrap.
+    fake.shape = {16384, 65535, 1, 32};
+    fake.pixelsAllocate = false;
+    dump();
+    EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", box(MSG_BMP_ALLOCATE_FAILED), "discard"}));
+    for (const BitmapShape &shape : {BitmapShape{16384, 65536, 1, 32}, BitmapShape{0x7FFFFFFF, 0x7FFFFFFF, 1, 32}}) {
+        SetUp();
+        fake.shape = shape;
+        dump();
+        EXPECT_EQ(fake.log, (Log{"shape", box(MSG_BMP_FORMAT_FAILED)}));
+    }
 }
 
 TEST_F(BmpDump, AnUnreadableBitmapOrNoRecordEndsTheDumpWithOneMessage)
@@ -344,18 +382,19 @@ TEST_F(BmpDump, NoPixelBufferOrAFailedFetchLeavesTheFileClosedAndEmpty)
     fake.pixelsAllocate = false;
     dump();
     EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", box("Error allocating memory for bitmap"),
-                             "close"}));
+                             "discard"}));
     EXPECT_TRUE(fake.file.empty());
 
     SetUp();
     fake.fetchSucceeds = false;
     dump();
     EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", "fetch",
-                             box("Error retrieving color table information"), "close", "release"}));
+                             box("Error retrieving color table information"), "discard", "release"}));
     EXPECT_EQ(fake.writes, 0);
     EXPECT_FALSE(fake.fileOpen);
 }
 
+// Each failed write is told; a file with a part missing never takes the chosen name.
 TEST_F(BmpDump, EachFailedWriteIsReportedAndTheNextIsStillTried)
 {
     const std::string failed = box("Error Writing file to disc");
@@ -372,19 +411,20 @@ TEST_F(BmpDump, EachFailedWriteIsReportedAndTheNextIsStillTried)
             if (fake.writeFails[i])
                 expected.push_back(failed);
         }
-        expected.push_back("close");
+        expected.push_back("discard");
         expected.push_back("release");
         EXPECT_EQ(fake.log, expected);
     }
 }
 
+// A close or replacement that fails is told once; it leaves nothing to discard.
 TEST_F(BmpDump, AFailedCloseIsReportedOnce)
 {
-    fake.closeSucceeds = false;
+    fake.commitSucceeds = false;
     dump();
     EXPECT_EQ(fake.log, (Log{"shape", "record", "choose", "pixels", "fetch", "write 14", "write 40", "write 32",
-                             "close", box("Error closing file..."), "release"}));
-    EXPECT_EQ(fake.file.size(), 86u) << "the file itself is whole";
+                             "commit", box("Error closing file..."), "release"}));
+    EXPECT_EQ(fake.file.size(), 86u) << "what was written is whole";
 }
 
 } // namespace

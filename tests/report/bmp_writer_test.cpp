@@ -35,9 +35,9 @@ std::vector<std::string> messages;
 long createScratchFile(void *context, bool *created)
 {
     BitmapDumpTarget &target = *static_cast<BitmapDumpTarget *>(context);
-    target.file.reset(CreateFileA(chosenPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    const long result = target.file.begin(chosenPath.c_str());
     *created = target.file.isOpen();
-    return *created ? 0 : static_cast<long>(GetLastError());
+    return result;
 }
 
 void recordMessage(void *, const char *title, const char *text)
@@ -112,7 +112,7 @@ std::string dumpToFile(HDC dc, HBITMAP bitmap, const std::string &path)
 {
     chosenPath = path;
     messages.clear();
-    BitmapDumpTarget target = {nullptr, bitmap, dc, ScopedFile()};
+    BitmapDumpTarget target = {nullptr, bitmap, dc, {}};
     BitmapDumpOps ops = bitmapDumpOps(&target);
     ops.chooseFile = createScratchFile;
     ops.showMessage = recordMessage;
