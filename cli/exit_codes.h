@@ -8,3 +8,4 @@ inline constexpr int EXIT_NO_ANSWER = 3;   // the device did not answer an uploa
 inline constexpr int EXIT_PORT_ERROR = 4;  // the port cannot be opened
 inline constexpr int EXIT_FILE_ERROR = 5;  // a file is missing, not a parameter file, or cannot be written
 inline constexpr int EXIT_LINE_LOST = 6;   // the line failed (cable pulled, adapter gone)
+inline constexpr int EXIT_BROKER_REFUSED = 7; // publish: the broker refused the credentials, or TLS failed

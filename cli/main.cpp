@@ -14,6 +14,9 @@ int main(int argc, char **argv)
     case ParseOutcome::help:
         writeUsage(stdout, args.command);
         return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_FILE_ERROR;
+    case ParseOutcome::version:
+        writeVersion(stdout);
+        return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_FILE_ERROR;
     case ParseOutcome::run:
         break;
     }
