@@ -281,7 +281,7 @@ static void network_refuse(const char *why)
 enum class Session { lost, closed, refused };
 
 // One connection from the CONNECT to its loss or its clean end.
-static Session network_session(const PublishConfig &cfg, Connection *c, std::int64_t *drainUntil)
+static Session network_session(const PublishConfig &cfg, Connection *c, std::int64_t *drainUntil, bool *down)
 {
     const std::int64_t connackBy = publish_nowMs() + CONNACK_WAIT_MS;
     bool announced = false;
@@ -309,6 +309,9 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
         if (c->connack == 0) {
             if (!announced) {
                 announced = true;
+                if (*down)
+                    std::fprintf(stderr, "%s: broker %s:%d: connected again\n", TOOL, cfg.host, cfg.port);
+                *down = false;
                 std::lock_guard<std::mutex> guard(shared.lock);
                 shared.statusChanged = shared.peaksChanged = shared.parametersChanged = true;
             }
@@ -386,13 +389,9 @@ static void network_run(const PublishConfig *cfg)
         int rc = MOSQ_ERR_SUCCESS;
         Session session = Session::lost;
         if (network_connect(*cfg, &c, &rc)) {
-            session = network_session(*cfg, &c, &drainUntil);
-            if (c.connack == 0) {
+            session = network_session(*cfg, &c, &drainUntil, &down);
+            if (c.connack == 0)
                 backoff = BACKOFF_FIRST_MS;
-                if (down)
-                    std::fprintf(stderr, "%s: broker %s:%d: connected again\n", TOOL, cfg->host, cfg->port);
-                down = false;
-            }
         } else if (rc == MOSQ_ERR_TLS) {
             char why[REFUSAL_SIZE];
             std::snprintf(why, sizeof why, "the TLS connection to %s:%d failed (certificate not trusted?)",
