@@ -85,7 +85,6 @@ struct PublishShared {
     int wakeRead, wakeWrite; // a pipe: the reader's nudge
     // From the network thread.
     std::atomic<bool> refused;
-    std::atomic<bool> finished;
     char refusal[REFUSAL_SIZE];
 };
 
@@ -418,7 +417,6 @@ static void network_run(const PublishConfig *cfg)
     const int left = network_queued();
     if (left > 0 && !shared.refused)
         std::fprintf(stderr, "%s: %d measurements and events could not be published\n", TOOL, left);
-    shared.finished = true;
 }
 
 // ---- the reader ----
@@ -503,15 +501,20 @@ static void reader_setStatus(ReaderState &state, LinkStatus status)
     if (state.status == status)
         return;
     state.status = status;
-    std::lock_guard<std::mutex> guard(shared.lock);
-    shared.status = status;
-    shared.statusChanged = true;
+    {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        shared.status = status;
+        shared.statusChanged = true;
+    }
+    publish_wake();
 }
 
-// What one read brought: rows to the queue, peaks and parameters when they changed.
-static void reader_take(LineRecord *record, ReaderState &state, std::int64_t utcMs, int every)
+// What one read brought: rows to the queue, peaks and parameters when they changed. True when
+// there is something new for the broker.
+static bool reader_take(LineRecord *record, ReaderState &state, std::int64_t utcMs, int every)
 {
     std::lock_guard<std::mutex> guard(shared.lock);
+    const std::uint64_t lastBefore = shared.queue.lastSeq;
     for (int i = 0; i < record->rowCount; ++i) {
         const LogRow &row = record->rows[i];
         // The events came before the measurement that closed their row.
@@ -535,6 +538,7 @@ static void reader_take(LineRecord *record, ReaderState &state, std::int64_t utc
         shared.parameters = record->answer.set;
         shared.parametersKnown = shared.parametersChanged = true;
     }
+    return shared.queue.lastSeq != lastBefore || shared.peaksChanged || shared.parametersChanged;
 }
 
 static void reader_requestUpload(const CtlOps &ops, LineRecord *record, ReaderState &state, std::int64_t now)
@@ -601,7 +605,6 @@ static void reader_run(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
             state.lineOpen = false;
             state.reopenAt = now + REOPEN_MS;
             reader_setStatus(state, LinkStatus::offline);
-            publish_wake();
             std::fprintf(io.err, "%s: %s: the line to the device was lost; reopening it every second\n", TOOL,
                          args.port);
             continue;
@@ -609,17 +612,17 @@ static void reader_run(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
         if (got > 0) {
             const unsigned codesBefore = record.codeCount;
             recordBytes(&record, &assembly, buffer, got);
-            if (record.codeCount != codesBefore) {
+            const bool frames = record.codeCount != codesBefore;
+            if (frames) {
                 state.lastFrameAt = now;
                 reader_setStatus(state, LinkStatus::online);
             }
-            reader_take(&record, state, ops.utcMs(ops.context), args.every);
-            publish_wake();
+            if (reader_take(&record, state, ops.utcMs(ops.context), args.every))
+                publish_wake();
             ops.pauseMs(ops.context, READ_GAP_MS);
         }
         if (now - state.lastFrameAt >= SILENCE_MS && state.status != LinkStatus::silent) {
             reader_setStatus(state, LinkStatus::silent);
-            publish_wake();
         }
         if (!answerComplete(record.answer) && state.status == LinkStatus::online &&
             now - state.requestedAt >= UPLOAD_RETRY_MS)
@@ -655,7 +658,6 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     shared.wakeRead = wake[0];
     shared.wakeWrite = wake[1];
     shared.refused = false;
-    shared.finished = false;
     // A broker that closes the socket must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     ops.watchStopRequests(ops.context);
