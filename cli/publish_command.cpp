@@ -358,17 +358,22 @@ static bool network_connect(const PublishConfig &cfg, Connection *c, int *rc)
     return *rc == MOSQ_ERR_SUCCESS;
 }
 
-// Waits ms, or less when the reader stops.
-static void network_backOff(int ms)
+// Waits ms, but not past *drainUntil (0: no bound yet; set when the reader stops); the reader's
+// nudges are taken and ignored.
+static void network_backOff(int ms, std::int64_t *drainUntil)
 {
     pollfd fd = {shared.wakeRead, POLLIN, 0};
-    const std::int64_t until = publish_nowMs() + ms;
-    for (std::int64_t left = ms; left > 0 && !network_stopping(); left = until - publish_nowMs()) {
+    std::int64_t until = publish_nowMs() + ms;
+    for (std::int64_t left = ms; left > 0; left = until - publish_nowMs()) {
         if (poll(&fd, 1, static_cast<int>(left)) > 0) {
             char drain[64];
             while (read(shared.wakeRead, drain, sizeof drain) > 0) {
             }
         }
+        if (*drainUntil == 0 && network_stopping())
+            *drainUntil = publish_nowMs() + DRAIN_MS;
+        if (*drainUntil != 0 && *drainUntil < until)
+            until = *drainUntil;
     }
 }
 
@@ -411,7 +416,7 @@ static void network_run(const PublishConfig *cfg)
             std::fprintf(stderr, "%s: broker %s:%d: %s; retrying, measurements are kept\n", TOOL, cfg->host,
                          cfg->port, rc == MOSQ_ERR_SUCCESS ? "connection lost" : mosquitto_strerror(rc));
         }
-        network_backOff(backoff);
+        network_backOff(backoff, &drainUntil);
         backoff = backoff * 2 < BACKOFF_MAX_MS ? backoff * 2 : BACKOFF_MAX_MS;
     }
     const int left = network_queued();

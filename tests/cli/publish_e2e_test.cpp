@@ -297,13 +297,14 @@ TEST_F(PublishE2e, UnpluggedLineIsOfflineAndOnlineAgainAfterTheReplug)
     EXPECT_EQ(ctlExit(10000), 0);
 }
 
-TEST_F(PublishE2e, KilledPublisherLeavesItsWillOffline)
+TEST_F(PublishE2e, BrokerDownAtTheStartIsWaitedForAndAKilledPublisherLeavesItsWillOffline)
 {
-    startBroker();
     startSimulator();
-    startSubscriber("k614/will");
     startCtl({"publish", link, "--broker", broker(), "--topic", "k614/will"});
-    ASSERT_TRUE(waitFor([&] { return statusIs("k614/will", "online"); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return fileText(path("ctl.err")).find("retrying") != std::string::npos; }, 5000));
+    startBroker();
+    startSubscriber("k614/will");
+    ASSERT_TRUE(waitFor([&] { return statusIs("k614/will", "online"); }, 8000));
     kill(ctlPid, SIGKILL);
     EXPECT_EQ(ctlExit(5000), 128 + SIGKILL);
     EXPECT_TRUE(waitFor([&] { return statusIs("k614/will", "offline"); }, 5000));
