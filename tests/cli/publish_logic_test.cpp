@@ -5,8 +5,11 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
+#include "cli/exit_codes.h"
 #include "cli/line_record.h"
 #include "cli/publish_core.h"
 
@@ -133,6 +136,39 @@ TEST(PublishBroker, AddressesAndTopicPrefixes)
     EXPECT_STREQ(prefix, "k614/COM3");
     defaultTopicPrefix("/tmp/odd+name#/", prefix, sizeof prefix);
     EXPECT_STREQ(prefix, "k614/odd_name_");
+}
+
+// Refusals before any connection: the line and the network are never touched, except the port's open.
+TEST(PublishStart, BadBrokerMissingFilesAndAMissingPortEndAtOnce)
+{
+    CtlOps ops = {};
+    ops.openLine = [](void *, const char *) { return SerialOpenResult::noSuchPort; };
+    struct Case {
+        std::vector<const char *> words;
+        int exit;
+        const char *says;
+    };
+    const Case cases[] = {
+        {{"--broker", "h:x"}, EXIT_USAGE, "--broker needs HOST or HOST:PORT, not 'h:x'"},
+        {{"--broker", "h", "--password-file", "/nonexistent/pw"}, EXIT_FILE_ERROR, "cannot open the password file"},
+        {{"--broker", "h", "--tls", "/nonexistent/ca.pem"}, EXIT_FILE_ERROR, "cannot open the CA file"},
+        {{"--broker", "h"}, EXIT_PORT_ERROR, "P: no such port"},
+    };
+    for (const Case &c : cases) {
+        std::vector<const char *> argv = {"k614ctl", "publish", "P"};
+        argv.insert(argv.end(), c.words.begin(), c.words.end());
+        CtlArgs args;
+        ASSERT_EQ(parseCtlArgs(static_cast<int>(argv.size()), const_cast<char **>(argv.data()), &args, stderr),
+                  ParseOutcome::run);
+        FILE *err = std::tmpfile();
+        const CtlIo io = {stdout, err};
+        EXPECT_EQ(runCtlCommand(args, ops, io), c.exit) << c.says;
+        std::rewind(err);
+        char text[256] = {};
+        EXPECT_GT(std::fread(text, 1, sizeof text - 1, err), 0u);
+        std::fclose(err);
+        EXPECT_NE(std::strstr(text, c.says), nullptr) << text;
+    }
 }
 
 } // namespace
