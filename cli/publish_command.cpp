@@ -1,6 +1,6 @@
 // k614ctl publish (Linux): the device's live data on an MQTT broker through libmosquitto.
 //
-// Two threads. The reader (the caller's) reads the line as `log` does and puts
+// Two threads. The reader (the caller's, publish_reader.cpp) reads the line as `log` does and puts
 // what it takes into the shared record: measurements and events into the
 // bounded queue, the latest status, peaks and parameter set. The network
 // thread owns the MQTT client: connects with a growing back-off, publishes
@@ -23,19 +23,9 @@
 #include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
-#include "cli/line_record.h"
 #include "cli/publish_core.h"
-#include "link/frame_codec.h"
 
 static constexpr char TOOL[] = "k614ctl";
-// The line, as `log` reads it.
-static constexpr std::int64_t SILENCE_MS = 2000;
-static constexpr std::int64_t REOPEN_MS = 1000;
-static constexpr std::int64_t STOP_POLL_MS = 200;
-static constexpr int READ_GAP_MS = 5;
-// The upload request is repeated while no whole answer has come.
-static constexpr std::int64_t UPLOAD_RETRY_MS = ANSWER_WAIT_MS;
-static constexpr std::int64_t DROP_REPORT_MS = 10000;
 // The broker.
 static constexpr int KEEPALIVE_S = 10;
 static constexpr int CONNACK_WAIT_MS = 10000;
@@ -69,19 +59,10 @@ struct PublishConfig {
     char topics[TOPIC_COUNT][FULL_TOPIC_SIZE];
 };
 
-// What the reader hands the network thread, under `lock`.
+// What the reader hands the network thread: the record, under `lock`.
 struct PublishShared {
     std::mutex lock;
-    PublishQueue queue;
-    LinkStatus status;
-    bool statusChanged;
-    std::uint64_t droppedReported; // queue.dropped up to the last status message
-    std::int64_t peaksAt;
-    std::int32_t maxPeak, minPeak, dpdtPeak;
-    bool peaksKnown, peaksChanged;
-    ParameterSet parameters;
-    bool parametersKnown, parametersChanged;
-    bool stopping; // the reader is done: publish what is queued, then offline
+    PublishRecord record;
     int wakeRead, wakeWrite; // a pipe: the reader's nudge
     // From the network thread.
     std::atomic<bool> refused;
@@ -152,7 +133,7 @@ static void network_takeAcks(Connection *c)
                 continue;
             {
                 std::lock_guard<std::mutex> guard(shared.lock);
-                confirmQueued(&shared.queue, c->inFlightSeq[at]);
+                confirmQueued(&shared.record.queue, c->inFlightSeq[at]);
             }
             c->inFlightHead = (at + 1) % IN_FLIGHT_MAX;
             c->inFlightCount -= i + 1;
@@ -179,22 +160,22 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
     std::uint64_t dropped = 0;
     {
         std::lock_guard<std::mutex> guard(shared.lock);
-        sendStatus = shared.statusChanged;
-        sendPeaks = shared.peaksChanged && shared.peaksKnown;
-        sendParameters = shared.parametersChanged && shared.parametersKnown;
+        sendStatus = shared.record.statusChanged;
+        sendPeaks = shared.record.peaksChanged && shared.record.peaksKnown;
+        sendParameters = shared.record.parametersChanged && shared.record.parametersKnown;
         if (sendStatus) {
-            dropped = shared.queue.dropped - shared.droppedReported;
-            formatStatusPayload(shared.status, dropped, status, sizeof status);
+            dropped = shared.record.queue.dropped - shared.record.droppedReported;
+            formatStatusPayload(shared.record.status, dropped, status, sizeof status);
         }
         if (sendPeaks)
-            formatPeaksPayload(shared.peaksAt, shared.maxPeak, shared.minPeak, shared.dpdtPeak, peaks, sizeof peaks);
+            formatPeaksPayload(shared.record.peaksAt, shared.record.maxPeak, shared.record.minPeak, shared.record.dpdtPeak, peaks, sizeof peaks);
         if (sendParameters)
-            formatParametersPayload(shared.parameters, parameters, sizeof parameters);
-        shared.statusChanged = shared.peaksChanged = shared.parametersChanged = false;
+            formatParametersPayload(shared.record.parameters, parameters, sizeof parameters);
+        shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = false;
     }
     if (sendStatus && network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, nullptr)) {
         std::lock_guard<std::mutex> guard(shared.lock);
-        shared.droppedReported += dropped;
+        shared.record.droppedReported += dropped;
     }
     if (sendPeaks)
         network_publish(c, cfg.topics[TOPIC_PEAKS], peaks, RETAINED_QOS, true, nullptr);
@@ -209,9 +190,9 @@ static void network_publishQueued(const PublishConfig &cfg, Connection *c)
         QueuedItem item;
         {
             std::lock_guard<std::mutex> guard(shared.lock);
-            if (!nextQueued(shared.queue, &item))
+            if (!nextQueued(shared.record.queue, &item))
                 return;
-            markQueuedSent(&shared.queue, item.seq);
+            markQueuedSent(&shared.record.queue, item.seq);
         }
         char payload[PAYLOAD_SIZE];
         int mid = 0;
@@ -235,13 +216,13 @@ static void network_publishQueued(const PublishConfig &cfg, Connection *c)
 static bool network_stopping()
 {
     std::lock_guard<std::mutex> guard(shared.lock);
-    return shared.stopping;
+    return shared.record.stopping;
 }
 
 static int network_queued()
 {
     std::lock_guard<std::mutex> guard(shared.lock);
-    return shared.queue.count;
+    return shared.record.queue.count;
 }
 
 // Waits for the socket (or the reader's nudge) up to timeoutMs and lets the client work.
@@ -312,7 +293,7 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
                     std::fprintf(stderr, "%s: broker %s:%d: connected again\n", TOOL, cfg.host, cfg.port);
                 *down = false;
                 std::lock_guard<std::mutex> guard(shared.lock);
-                shared.statusChanged = shared.peaksChanged = shared.parametersChanged = true;
+                shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = true;
             }
             if (c->offlineMid == 0) {
                 network_publishState(cfg, c);
@@ -409,7 +390,7 @@ static void network_run(const PublishConfig *cfg)
             break;
         {
             std::lock_guard<std::mutex> guard(shared.lock);
-            rewindQueued(&shared.queue);
+            rewindQueued(&shared.record.queue);
         }
         if (!down) {
             down = true;
@@ -490,152 +471,13 @@ static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlI
     return EXIT_DONE;
 }
 
-struct ReaderState {
-    bool lineOpen;
-    std::int64_t lastFrameAt;  // or the open, before the first frame
-    std::int64_t reopenAt;     // next attempt while the line is lost
-    std::int64_t requestedAt;  // the last upload request
-    std::int64_t droppedAt;    // the last report of dropped items
-    std::uint64_t droppedShown;
-    std::int64_t measurements; // read since the start, for --every
-    LinkStatus status;
+static const PublishSinkOps SHARED_SINK = {
+    nullptr,
+    [](void *) { shared.lock.lock(); },
+    [](void *) { shared.lock.unlock(); },
+    [](void *) { publish_wake(); },
+    [](void *) { return shared.refused.load(); },
 };
-
-static void reader_setStatus(ReaderState &state, LinkStatus status)
-{
-    if (state.status == status)
-        return;
-    state.status = status;
-    {
-        std::lock_guard<std::mutex> guard(shared.lock);
-        shared.status = status;
-        shared.statusChanged = true;
-    }
-    publish_wake();
-}
-
-// What one read brought: rows to the queue, peaks and parameters when they changed. True when
-// there is something new for the broker.
-static bool reader_take(LineRecord *record, ReaderState &state, std::int64_t utcMs, int every)
-{
-    std::lock_guard<std::mutex> guard(shared.lock);
-    const std::uint64_t lastBefore = shared.queue.lastSeq;
-    for (int i = 0; i < record->rowCount; ++i) {
-        const LogRow &row = record->rows[i];
-        // The events came before the measurement that closed their row.
-        for (int e = 0; e < row.eventCount; ++e)
-            pushQueued(&shared.queue, utcMs, row.events[e] == STATUS_DVDT ? QueuedKind::dvdt : QueuedKind::alarm,
-                       row.events[e]);
-        if (state.measurements++ % every == 0)
-            pushQueued(&shared.queue, utcMs, QueuedKind::measurement, row.measurement);
-    }
-    record->rowCount = 0;
-    if (record->maxPeak != shared.maxPeak || record->minPeak != shared.minPeak ||
-        record->dpdtPeak != shared.dpdtPeak) {
-        shared.maxPeak = record->maxPeak;
-        shared.minPeak = record->minPeak;
-        shared.dpdtPeak = record->dpdtPeak;
-        shared.peaksAt = utcMs;
-        shared.peaksKnown = shared.peaksChanged = true;
-    }
-    if (answerComplete(record->answer) &&
-        (!shared.parametersKnown || std::memcmp(&shared.parameters, &record->answer.set, sizeof shared.parameters))) {
-        shared.parameters = record->answer.set;
-        shared.parametersKnown = shared.parametersChanged = true;
-    }
-    return shared.queue.lastSeq != lastBefore || shared.peaksChanged || shared.parametersChanged;
-}
-
-static void reader_requestUpload(const CtlOps &ops, LineRecord *record, ReaderState &state, std::int64_t now)
-{
-    beginAnswer(record);
-    std::uint8_t frame[FRAME_SIZE];
-    encodeFrame(CMD_REQUEST_UPLOAD, frame);
-    ops.writeLine(ops.context, frame, static_cast<int>(FRAME_SIZE));
-    state.requestedAt = now;
-}
-
-static void reader_reportDrops(ReaderState &state, std::int64_t now, const CtlIo &io)
-{
-    std::uint64_t dropped;
-    {
-        std::lock_guard<std::mutex> guard(shared.lock);
-        dropped = shared.queue.dropped;
-    }
-    if (dropped == state.droppedShown || now - state.droppedAt < DROP_REPORT_MS)
-        return;
-    std::fprintf(io.err, "%s: the broker is out of reach and the queue is full: %llu oldest dropped so far\n", TOOL,
-                 static_cast<unsigned long long>(dropped));
-    state.droppedShown = dropped;
-    state.droppedAt = now;
-}
-
-static void reader_run(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
-{
-    LineRecord record;
-    resetLineRecord(&record);
-    FrameAssembly assembly = {};
-    const std::int64_t start = ops.monotonicMs(ops.context);
-    const std::int64_t end = args.durationMs > 0 ? start + args.durationMs : INT64_MAX;
-    ReaderState state = {true, start, 0, 0, start - DROP_REPORT_MS, 0, 0, LinkStatus::offline};
-    reader_requestUpload(ops, &record, state, start);
-    std::uint8_t buffer[LINE_READ_SIZE];
-    while (!ops.stopRequested(ops.context) && !shared.refused) {
-        std::int64_t now = ops.monotonicMs(ops.context);
-        if (now >= end)
-            break;
-        reader_reportDrops(state, now, io);
-        if (!state.lineOpen) {
-            if (now >= state.reopenAt) {
-                state.reopenAt = now + REOPEN_MS;
-                if (ops.openLine(ops.context, args.port) == SerialOpenResult::ok) {
-                    state.lineOpen = true;
-                    state.lastFrameAt = now;
-                    resetLineRecord(&record);
-                    assembly = FrameAssembly{};
-                    std::fprintf(io.err, "%s: %s: the line is open again\n", TOOL, args.port);
-                    reader_requestUpload(ops, &record, state, now);
-                }
-            }
-            if (!state.lineOpen) {
-                ops.pauseMs(ops.context, static_cast<int>(STOP_POLL_MS));
-                continue;
-            }
-        }
-        const std::int64_t wait = end - now < STOP_POLL_MS ? end - now : STOP_POLL_MS;
-        const int got = ops.readLine(ops.context, buffer, LINE_READ_SIZE, static_cast<int>(wait));
-        now = ops.monotonicMs(ops.context);
-        if (got == SERIAL_READ_FAILED) {
-            ops.closeLine(ops.context);
-            state.lineOpen = false;
-            state.reopenAt = now + REOPEN_MS;
-            reader_setStatus(state, LinkStatus::offline);
-            std::fprintf(io.err, "%s: %s: the line to the device was lost; reopening it every second\n", TOOL,
-                         args.port);
-            continue;
-        }
-        if (got > 0) {
-            const unsigned codesBefore = record.codeCount;
-            recordBytes(&record, &assembly, buffer, got);
-            const bool frames = record.codeCount != codesBefore;
-            if (frames) {
-                state.lastFrameAt = now;
-                reader_setStatus(state, LinkStatus::online);
-            }
-            if (reader_take(&record, state, ops.utcMs(ops.context), args.every))
-                publish_wake();
-            ops.pauseMs(ops.context, READ_GAP_MS);
-        }
-        if (now - state.lastFrameAt >= SILENCE_MS && state.status != LinkStatus::silent) {
-            reader_setStatus(state, LinkStatus::silent);
-        }
-        if (!answerComplete(record.answer) && state.status == LinkStatus::online &&
-            now - state.requestedAt >= UPLOAD_RETRY_MS)
-            reader_requestUpload(ops, &record, state, now);
-    }
-    if (state.lineOpen)
-        ops.closeLine(ops.context);
-}
 
 int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
 {
@@ -653,13 +495,7 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
         std::fprintf(io.err, "%s: cannot make a pipe (%s)\n", TOOL, std::strerror(errno));
         return EXIT_FILE_ERROR;
     }
-    resetPublishQueue(&shared.queue);
-    shared.status = LinkStatus::offline;
-    shared.statusChanged = true;
-    shared.droppedReported = 0;
-    shared.maxPeak = shared.minPeak = shared.dpdtPeak = NOT_REPORTED;
-    shared.peaksKnown = shared.peaksChanged = shared.parametersKnown = shared.parametersChanged = false;
-    shared.stopping = false;
+    resetPublishRecord(&shared.record);
     shared.wakeRead = wake[0];
     shared.wakeWrite = wake[1];
     shared.refused = false;
@@ -669,11 +505,11 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
 
     mosquitto_lib_init();
     std::thread network(network_run, &cfg);
-    reader_run(args, ops, io);
+    runPublishReader(args, ops, io, &shared.record, SHARED_SINK);
     {
         std::lock_guard<std::mutex> guard(shared.lock);
-        shared.stopping = true;
-        shared.status = LinkStatus::offline;
+        shared.record.stopping = true;
+        shared.record.status = LinkStatus::offline;
     }
     publish_wake();
     network.join();

@@ -81,6 +81,20 @@ int queuedInFlight(const PublishQueue &queue)
     return queue.nextSeq > headSeq ? static_cast<int>(queue.nextSeq - headSeq) : 0;
 }
 
+void resetPublishRecord(PublishRecord *record)
+{
+    resetPublishQueue(&record->queue);
+    record->status = LinkStatus::offline;
+    record->statusChanged = true;
+    record->droppedReported = 0;
+    record->peaksAt = 0;
+    record->maxPeak = record->minPeak = record->dpdtPeak = NOT_REPORTED;
+    record->peaksKnown = record->peaksChanged = false;
+    record->parameters = ParameterSet{};
+    record->parametersKnown = record->parametersChanged = false;
+    record->stopping = false;
+}
+
 // ---- payloads ----
 
 void formatMeasurementPayload(std::int64_t utcMs, std::int32_t value, char *out, std::size_t size)

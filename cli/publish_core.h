@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "cli/ctl_commands.h"
 #include "link/device_code.h"
 #include "params/parameter_layout.h"
 
@@ -66,6 +67,40 @@ void formatStatusPayload(LinkStatus status, std::uint64_t dropped, char *out, st
 // The object 'read --json' prints, without its newline.
 inline constexpr std::size_t PARAMETERS_PAYLOAD_SIZE = 1024;
 void formatParametersPayload(const ParameterSet &set, char *out, std::size_t size);
+
+// ---- what the reader hands the network side ----
+
+struct PublishRecord {
+    PublishQueue queue;
+    LinkStatus status;
+    bool statusChanged;
+    std::uint64_t droppedReported; // queue.dropped up to the last status message
+    std::int64_t peaksAt;          // UTC ms of the last change
+    std::int32_t maxPeak, minPeak, dpdtPeak;
+    bool peaksKnown, peaksChanged;
+    ParameterSet parameters;
+    bool parametersKnown, parametersChanged;
+    bool stopping; // the reader is done: publish what is queued, then offline
+};
+
+// Status offline and changed, nothing else known, the queue empty.
+void resetPublishRecord(PublishRecord *record);
+
+// The reader's side of the record: its lock, a nudge for the network side,
+// and whether the broker refused us (then the reader stops).
+struct PublishSinkOps {
+    void *context;
+    void (*lock)(void *context);
+    void (*unlock)(void *context);
+    void (*wake)(void *context);
+    bool (*refused)(void *context);
+};
+
+// Reads the line, already open, until a stop request, the end of --duration
+// or a refusal; puts what it reads into *record; a lost line is reopened once
+// a second. Closes the line at the end. (publish_reader.cpp)
+void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, PublishRecord *record,
+                      const PublishSinkOps &sink);
 
 // ---- the broker's address and the topics ----
 

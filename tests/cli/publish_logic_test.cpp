@@ -12,6 +12,7 @@
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
 #include "cli/publish_core.h"
+#include "link/frame_codec.h"
 
 namespace {
 
@@ -169,6 +170,153 @@ TEST(PublishStart, BadBrokerMissingFilesAndAMissingPortEndAtOnce)
         std::fclose(err);
         EXPECT_NE(std::strstr(text, c.says), nullptr) << text;
     }
+}
+
+} // namespace
+
+// ---- the reader on a scripted line and a virtual clock ----
+
+namespace {
+
+struct Chunk {
+    std::int64_t at;
+    std::string bytes;
+    bool fails;
+};
+
+struct ReaderRig {
+    std::int64_t now = 0, stopAt = 0;
+    std::vector<Chunk> script;
+    std::size_t next = 0;
+    std::vector<bool> opens;                 // results of the reopen attempts, in order
+    std::vector<std::int64_t> openedAt;      // times of the attempts
+    std::vector<std::int64_t> uploadAt;      // times of the upload requests written
+    std::vector<std::pair<std::int64_t, LinkStatus>> statuses; // at each nudge that brought a new one
+    PublishRecord *record = nullptr;
+};
+
+ReaderRig *rigOf(void *context)
+{
+    return static_cast<ReaderRig *>(context);
+}
+
+std::string frames(std::initializer_list<unsigned> codes)
+{
+    std::string bytes;
+    for (unsigned code : codes) {
+        std::uint8_t frame[FRAME_SIZE];
+        encodeFrame(static_cast<DeviceCode>(code), frame);
+        bytes.append(reinterpret_cast<const char *>(frame), FRAME_SIZE);
+    }
+    return bytes;
+}
+
+const CtlOps RIG_LINE = {
+    nullptr,
+    [](void *c, const char *) {
+        ReaderRig *r = rigOf(c);
+        r->openedAt.push_back(r->now);
+        const bool ok = r->openedAt.size() <= r->opens.size() && r->opens[r->openedAt.size() - 1];
+        return ok ? SerialOpenResult::ok : SerialOpenResult::noSuchPort;
+    },
+    [](void *c, std::uint8_t *buffer, int, int timeoutMs) {
+        ReaderRig *r = rigOf(c);
+        if (r->next < r->script.size() && r->script[r->next].at <= r->now + timeoutMs) {
+            const Chunk &chunk = r->script[r->next++];
+            r->now = chunk.at > r->now ? chunk.at : r->now;
+            if (chunk.fails)
+                return SERIAL_READ_FAILED;
+            std::memcpy(buffer, chunk.bytes.data(), chunk.bytes.size());
+            return static_cast<int>(chunk.bytes.size());
+        }
+        r->now += timeoutMs;
+        return 0;
+    },
+    [](void *c, const std::uint8_t *bytes, int count) {
+        ReaderRig *r = rigOf(c);
+        const std::string request = frames({CMD_REQUEST_UPLOAD});
+        if (std::string(reinterpret_cast<const char *>(bytes), static_cast<std::size_t>(count)) == request)
+            r->uploadAt.push_back(r->now);
+        return true;
+    },
+    [](void *) {},
+    [](void *c) { return rigOf(c)->now; },
+    [](void *c) -> std::int64_t { return 1700000000000LL + rigOf(c)->now; },
+    [](void *c, int ms) { rigOf(c)->now += ms; },
+    [](void *) {},
+    [](void *c) { return rigOf(c)->now >= rigOf(c)->stopAt; },
+    [](void *) { return false; },
+};
+
+const PublishSinkOps RIG_SINK = {
+    nullptr,
+    [](void *) {},
+    [](void *) {},
+    [](void *c) {
+        ReaderRig *r = rigOf(c);
+        if (r->record->statusChanged)
+            r->statuses.push_back({r->now, r->record->status});
+        r->record->statusChanged = false;
+    },
+    [](void *) { return false; },
+};
+
+TEST(PublishReader, StatusFollowsTheLineAndEverythingReadIsQueuedInOrder)
+{
+    auto record = std::make_unique<PublishRecord>();
+    resetPublishRecord(record.get());
+    record->statusChanged = false;
+    ReaderRig rig;
+    rig.record = record.get();
+    rig.stopAt = 6000;
+    rig.script = {
+        {20, frames({10}), false},          {40, frames({11}), false},
+        {60, frames({410, 12}), false},     {80, frames({ALARM_LOW_FIRST, 13}), false},
+        {3000, frames({14}), false},        // after 2.9 s without a frame
+        {3100, "", true},                   // the line goes
+        {5200, frames({15}), false},
+    };
+    rig.opens = {false, true};
+    CtlOps line = RIG_LINE;
+    line.context = &rig;
+    PublishSinkOps sink = RIG_SINK;
+    sink.context = &rig;
+    CtlArgs args = {};
+    args.port = "P";
+    args.every = 1;
+    FILE *err = std::tmpfile();
+    const CtlIo io = {stdout, err};
+    runPublishReader(args, line, io, record.get(), sink);
+    std::fclose(err);
+
+    ASSERT_EQ(rig.statuses.size(), 5u);
+    EXPECT_EQ(rig.statuses[0], std::make_pair(std::int64_t{20}, LinkStatus::online));
+    EXPECT_EQ(rig.statuses[1].second, LinkStatus::silent);
+    EXPECT_GE(rig.statuses[1].first, 80 + 2000);
+    EXPECT_LE(rig.statuses[1].first, 80 + 2000 + 200);
+    EXPECT_EQ(rig.statuses[2], std::make_pair(std::int64_t{3000}, LinkStatus::online));
+    EXPECT_EQ(rig.statuses[3], std::make_pair(std::int64_t{3100}, LinkStatus::offline));
+    EXPECT_EQ(rig.statuses[4], std::make_pair(std::int64_t{5200}, LinkStatus::online)) << "not at the reopen";
+    ASSERT_EQ(rig.openedAt.size(), 2u);
+    EXPECT_EQ(rig.openedAt[0], 4100);
+    EXPECT_EQ(rig.openedAt[1], 5100);
+    // At the start, again once online without an answer for 3 s, and after the reopen.
+    ASSERT_EQ(rig.uploadAt.size(), 3u);
+    EXPECT_EQ(rig.uploadAt[0], 0);
+    EXPECT_NEAR(rig.uploadAt[1], 3000, 10);
+    EXPECT_EQ(rig.uploadAt[2], 5100);
+
+    const std::int32_t wanted[] = {10, 11, 12, ALARM_LOW_FIRST, 13, 14, 15};
+    ASSERT_EQ(record->queue.count, 7);
+    for (int i = 0; i < 7; ++i) {
+        QueuedItem item;
+        ASSERT_TRUE(nextQueued(record->queue, &item));
+        markQueuedSent(&record->queue, item.seq);
+        EXPECT_EQ(item.value, wanted[i]);
+        EXPECT_EQ(item.kind, i == 3 ? QueuedKind::alarm : QueuedKind::measurement);
+    }
+    EXPECT_EQ(record->maxPeak, 10) << "kept over the reopen";
+    EXPECT_TRUE(record->peaksChanged);
 }
 
 } // namespace
