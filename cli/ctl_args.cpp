@@ -1,7 +1,12 @@
-// k614ctl's command line: operands and options per command, checked before anything is opened.
+// k614ctl's command line: operands and options per command (CLI11), checked before anything is opened.
 #include "cli/ctl_args.h"
 
+#include <CLI/CLI.hpp>
+#include <cstdlib>
 #include <cstring>
+#include <string>
+
+#include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";
 // Longest --duration accepted: a little over a year of logging.
@@ -10,7 +15,7 @@ static constexpr std::int64_t DURATION_MAX_MS = 400LL * 24 * 3600 * 1000;
 static const char GENERAL_USAGE[] =
     "Usage: k614ctl COMMAND [ARGUMENTS]\n"
     "Reads, writes and compares the K614 relay's parameter sets (.614 files)\n"
-    "and logs its measurements, over a serial line at 9600 baud, 8N1.\n"
+    "and logs or publishes its measurements, over a serial line at 9600 baud, 8N1.\n"
     "\n"
     "Commands:\n"
     "  read PORT [-o FILE.614] [--json]     read the device's parameter set\n"
@@ -18,10 +23,11 @@ static const char GENERAL_USAGE[] =
     "  show FILE.614 [--json]               list a parameter file\n"
     "  diff A.614 B.614                     compare two parameter files\n"
     "  log PORT [--csv FILE] [--duration S] log every measurement with its time\n"
+    "  publish PORT --broker HOST[:PORT]    publish the live data on MQTT (Linux)\n"
     "\n"
     "PORT is a device path on Linux (/dev/ttyUSB0, /dev/ttyS0) and COM1..COM256\n"
-    "on Windows. 'k614ctl COMMAND --help' describes one command;\n"
-    "'k614ctl --version' prints the version.\n"
+    "on Windows. 'k614ctl COMMAND --help' describes one command; 'k614ctl --version'\n"
+    "prints the version.\n"
     "\n"
     "Exit codes:\n"
     "  0  done (diff, write: the sets are equal)\n"
@@ -30,7 +36,8 @@ static const char GENERAL_USAGE[] =
     "  3  the device did not answer (or not completely) within 3 s\n"
     "  4  the port cannot be opened: no such port, port busy, not a serial port\n"
     "  5  file error: missing, a directory, shorter than 88 bytes, cannot be written\n"
-    "  6  the line to the device was lost (cable pulled, adapter gone)\n";
+    "  6  the line to the device was lost (cable pulled, adapter gone)\n"
+    "  7  publish: the broker refused the user name or password, or TLS failed\n";
 
 static const char READ_USAGE[] =
     "Usage: k614ctl read PORT [-o FILE.614] [--json]\n"
@@ -92,6 +99,51 @@ static const char LOG_USAGE[] =
     "Exit codes: 0 done, 2 usage, 4 port error, 5 file error, 6 line lost (the\n"
     "rows up to then are written).\n";
 
+static const char PUBLISH_USAGE[] =
+    "Usage: k614ctl publish PORT --broker HOST[:PORT] [--topic PREFIX] [--client-id ID]\n"
+    "         [--username USER] [--password-file FILE] [--tls CAFILE] [--every N]\n"
+    "         [--qos 0|1] [--duration S]\n"
+    "Publishes the device's live data on an MQTT broker (MQTT 3.1.1), one process per\n"
+    "device. Topics under PREFIX (default k614/<the port's base name>, e.g. k614/ttyUSB0):\n"
+    "  PREFIX/status       retained: \"online\" while frames arrive, \"silent\" after 2 s\n"
+    "                      without a valid frame, \"offline\" while the line is lost and\n"
+    "                      when k614ctl ends (also its last will). After an outage that\n"
+    "                      overflowed the queue the next one adds \" dropped=N\".\n"
+    "  PREFIX/measurement  {\"time\":\"2024-05-01T12:00:00.020Z\",\"p\":57} per measurement\n"
+    "                      (kW%, time read from the line, UTC); QoS of --qos\n"
+    "  PREFIX/peaks        retained: {\"time\":...,\"max\":57,\"min\":12,\"dpdt\":null} when\n"
+    "                      the device reports a peak; null until it has reported it\n"
+    "  PREFIX/event        QoS 1: {\"time\":...,\"event\":\"alarm\",\"code\":65014} (65014..65024\n"
+    "                      limit 1, 65039..65049 limit 2) and {\"time\":...,\"event\":\"dvdt\"}\n"
+    "  PREFIX/parameters   retained: the device's parameter set as 'read --json' prints\n"
+    "                      it; again when a parameter or the unit text changes\n"
+    "\n"
+    "  --broker HOST[:PORT] the broker (port 1883, 8883 with --tls)\n"
+    "  --topic PREFIX       topic prefix\n"
+    "  --client-id ID       MQTT client id (default: k614ctl-<port's base name>)\n"
+    "  --username USER      user name; the password comes from the environment\n"
+    "                       variable K614_MQTT_PASSWORD or from --password-file FILE\n"
+    "                       (first line), never from the command line\n"
+    "  --tls CAFILE         TLS, the broker's certificate checked against CAFILE\n"
+    "  --every N            publish every Nth measurement only (default 1)\n"
+    "  --qos 0|1            QoS of the measurements (default 0)\n"
+    "  --duration S         stop after S seconds (decimals allowed)\n"
+    "\n"
+    "While the broker cannot be reached k614ctl reconnects (0.25 s, doubling up to\n"
+    "4 s) and keeps the measurements, up to 10 minutes at 50 a second; they are\n"
+    "published after the reconnect in order with their own times. Beyond that the\n"
+    "oldest are dropped and counted on stderr and in the next status. A lost line is\n"
+    "reopened once a second. Ctrl-C, SIGTERM or the end of --duration publishes\n"
+    "what is queued (for up to 5 s), then \"offline\", and disconnects.\n"
+    "\n"
+    "Exit codes: 0 done, 2 usage, 4 port error (at start), 5 file error (password\n"
+    "or CA file), 7 the broker refused the user name or password, or TLS failed.\n";
+
+void writeVersion(std::FILE *out)
+{
+    std::fprintf(out, "%s %s\n", TOOL, K614_VERSION);
+}
+
 void writeUsage(std::FILE *out, CtlCommand command)
 {
     switch (command) {
@@ -110,6 +162,9 @@ void writeUsage(std::FILE *out, CtlCommand command)
     case CtlCommand::log:
         std::fputs(LOG_USAGE, out);
         return;
+    case CtlCommand::publish:
+        std::fputs(PUBLISH_USAGE, out);
+        return;
     case CtlCommand::none:
         break;
     }
@@ -119,15 +174,14 @@ void writeUsage(std::FILE *out, CtlCommand command)
 struct CommandName {
     const char *name;
     CtlCommand command;
-    int operands;   // PORT and files
-    bool portFirst; // the first operand is a port
 };
 
 static constexpr CommandName COMMANDS[] = {
-    {"read", CtlCommand::read, 1, true},  {"write", CtlCommand::write, 2, true},
-    {"show", CtlCommand::show, 1, false}, {"diff", CtlCommand::diff, 2, false},
-    {"log", CtlCommand::log, 1, true},
+    {"read", CtlCommand::read},   {"write", CtlCommand::write}, {"show", CtlCommand::show},
+    {"diff", CtlCommand::diff},   {"log", CtlCommand::log},     {"publish", CtlCommand::publish},
 };
+static constexpr int COMMAND_COUNT = sizeof COMMANDS / sizeof COMMANDS[0];
+static constexpr int EVERY_MAX = 1000000;
 
 static const char *args_commandName(CtlCommand command)
 {
@@ -176,102 +230,159 @@ static bool args_parseSeconds(const char *text, std::int64_t *ms)
     return *ms > 0;
 }
 
-static bool args_isHelp(const char *arg)
-{
-    return std::strcmp(arg, "--help") == 0 || std::strcmp(arg, "-h") == 0;
-}
+// The strings CLI11 fills; each is copied back into argv's own storage by pointer.
+struct ArgTexts {
+    std::string operands[2];
+    std::string output, csv, duration, broker, topic, clientId, username, passwordFile, tlsCa;
+    int every = 1;
+    int qos = 0;
+    bool json = false, dryRun = false, version = false;
+};
 
-// "--name=value" or "--name value": the value, or nullptr when it is missing.
-static const char *args_optionValue(int argc, char **argv, int *i, const char *name)
+// argv's string equal to text: the fields of CtlArgs point into argv, which outlives them.
+static const char *args_inArgv(int argc, char **argv, const std::string &text)
 {
-    const std::size_t len = std::strlen(name);
-    const char *arg = argv[*i];
-    if (std::strncmp(arg, name, len) != 0)
+    if (text.empty())
         return nullptr;
-    if (arg[len] == '=')
-        return arg + len + 1;
-    if (arg[len] == 0 && *i + 1 < argc)
-        return argv[++*i];
+    for (int i = argc - 1; i > 0; --i) {
+        const char *a = argv[i];
+        if (text == a)
+            return a;
+        // "--name=value" and "-oVALUE": the value is the tail.
+        const std::size_t len = std::strlen(a);
+        if (len > text.size() && std::strcmp(a + len - text.size(), text.c_str()) == 0)
+            return a + len - text.size();
+    }
     return nullptr;
 }
 
-static bool args_optionNamed(const char *arg, const char *name)
+static CLI::App *args_command(CLI::App &app, const CommandName &c, ArgTexts &t)
 {
-    const std::size_t len = std::strlen(name);
-    return std::strncmp(arg, name, len) == 0 && (arg[len] == 0 || arg[len] == '=');
+    CLI::App *sub = app.add_subcommand(c.name);
+    const bool portFirst = c.command != CtlCommand::show && c.command != CtlCommand::diff;
+    const int operands = c.command == CtlCommand::write || c.command == CtlCommand::diff ? 2 : 1;
+    static const char *const NAMES[][2] = {{"FILE.614", "second FILE.614"}, {"PORT", "FILE.614"}};
+    for (int i = 0; i < operands; ++i)
+        sub->add_option(NAMES[portFirst ? 1 : 0][i], t.operands[i])->required();
+    switch (c.command) {
+    case CtlCommand::read: {
+        CLI::Option *output = sub->add_option("-o,--output", t.output);
+        sub->add_flag("--json", t.json)->excludes(output);
+        break;
+    }
+    case CtlCommand::write:
+        sub->add_flag("--dry-run", t.dryRun);
+        break;
+    case CtlCommand::show:
+        sub->add_flag("--json", t.json);
+        break;
+    case CtlCommand::log:
+        sub->add_option("--csv", t.csv);
+        sub->add_option("--duration", t.duration);
+        break;
+    case CtlCommand::publish:
+        sub->add_option("--broker", t.broker)->required();
+        sub->add_option("--topic", t.topic);
+        sub->add_option("--client-id", t.clientId);
+        sub->add_option("--username", t.username);
+        sub->add_option("--password-file", t.passwordFile);
+        sub->add_option("--tls", t.tlsCa);
+        sub->add_option("--every", t.every)->check(CLI::Range(1, EVERY_MAX));
+        sub->add_option("--qos", t.qos)->check(CLI::Range(0, 1));
+        sub->add_option("--duration", t.duration);
+        break;
+    case CtlCommand::diff:
+    case CtlCommand::none:
+        break;
+    }
+    return sub;
+}
+
+// The command named first on the line (before "--"), for the help and the error texts.
+static CtlCommand args_commandOf(int argc, char **argv)
+{
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        for (const CommandName &c : COMMANDS)
+            if (std::strcmp(argv[i], c.name) == 0)
+                return c.command;
+    return CtlCommand::none;
 }
 
 ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
 {
     *args = CtlArgs{};
+    args->every = 1;
     if (argc < 2)
         return args_usageError(err, CtlCommand::none, "no command given", nullptr);
-    if (args_isHelp(argv[1]))
-        return ParseOutcome::help;
-    if (std::strcmp(argv[1], "--version") == 0)
-        return ParseOutcome::version;
-    const CommandName *command = nullptr;
-    for (const CommandName &c : COMMANDS)
-        if (std::strcmp(argv[1], c.name) == 0)
-            command = &c;
-    if (!command)
+    const bool known = args_commandOf(argc, argv) != CtlCommand::none;
+    if (!known && argv[1][0] != '-')
         return args_usageError(err, CtlCommand::none, "unknown command", argv[1]);
-    args->command = command->command;
-    const CtlCommand cmd = command->command;
 
-    const char *operands[2] = {};
-    int operandCount = 0;
-    bool operandsOnly = false;
-    for (int i = 2; i < argc; ++i) {
-        const char *arg = argv[i];
-        if (!operandsOnly && args_isHelp(arg))
-            return ParseOutcome::help;
-        if (!operandsOnly && std::strcmp(arg, "--") == 0) {
-            operandsOnly = true;
-            continue;
-        }
-        if (operandsOnly || arg[0] != '-' || arg[1] == 0) {
-            if (operandCount == command->operands)
-                return args_usageError(err, cmd, "too many arguments at", arg);
-            operands[operandCount++] = arg;
-            continue;
-        }
-        const bool jsonAllowed = cmd == CtlCommand::read || cmd == CtlCommand::show;
-        if (jsonAllowed && std::strcmp(arg, "--json") == 0) {
-            args->json = true;
-        } else if (cmd == CtlCommand::write && std::strcmp(arg, "--dry-run") == 0) {
-            args->dryRun = true;
-        } else if (cmd == CtlCommand::read && (args_optionNamed(arg, "-o") || args_optionNamed(arg, "--output"))) {
-            args->output = args_optionValue(argc, argv, &i, arg[1] == 'o' ? "-o" : "--output");
-            if (!args->output || !*args->output)
-                return args_usageError(err, cmd, "missing file name after", arg);
-        } else if (cmd == CtlCommand::log && args_optionNamed(arg, "--csv")) {
-            args->csv = args_optionValue(argc, argv, &i, "--csv");
-            if (!args->csv || !*args->csv)
-                return args_usageError(err, cmd, "missing file name after", arg);
-        } else if (cmd == CtlCommand::log && args_optionNamed(arg, "--duration")) {
-            const char *value = args_optionValue(argc, argv, &i, "--duration");
-            if (!value)
-                return args_usageError(err, cmd, "missing seconds after", arg);
-            if (!args_parseSeconds(value, &args->durationMs))
-                return args_usageError(err, cmd, "--duration needs seconds greater than 0, not", value);
-        } else {
-            return args_usageError(err, cmd, "unknown option", arg);
-        }
+    ArgTexts t;
+    CLI::App app("", TOOL);
+    app.allow_windows_style_options(false);
+    app.require_subcommand(0, 1);
+    app.add_flag("--version", t.version);
+    CLI::App *subs[COMMAND_COUNT];
+    for (int i = 0; i < COMMAND_COUNT; ++i)
+        subs[i] = args_command(app, COMMANDS[i], t);
+    // CLI11 reports by exception; none leaves this function.
+    CtlCommand command = CtlCommand::none;
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp &) {
+        args->command = args_commandOf(argc, argv);
+        return ParseOutcome::help;
+    } catch (const CLI::ParseError &e) {
+        return args_usageError(err, args_commandOf(argc, argv), e.what(), nullptr);
     }
-    if (args->json && args->output)
-        return args_usageError(err, cmd, "-o and --json exclude each other", nullptr);
-    if (operandCount < command->operands) {
-        static const char *const MISSING[][2] = {{"missing FILE.614", "missing second FILE.614"},
-                                                 {"missing PORT", "missing FILE.614"}};
-        return args_usageError(err, cmd, MISSING[command->portFirst ? 1 : 0][operandCount], nullptr);
+    for (int i = 0; i < COMMAND_COUNT; ++i)
+        if (subs[i]->parsed())
+            command = COMMANDS[i].command;
+    args->command = command;
+    if (command == CtlCommand::none) {
+        if (t.version)
+            return ParseOutcome::version;
+        return args_usageError(err, CtlCommand::none, "no command given", nullptr);
     }
-    if (command->portFirst) {
-        args->port = operands[0];
-        args->file = operands[1];
+
+    const bool portFirst = command != CtlCommand::show && command != CtlCommand::diff;
+    const char *first = args_inArgv(argc, argv, t.operands[0]);
+    const char *second = args_inArgv(argc, argv, t.operands[1]);
+    if (portFirst) {
+        args->port = first;
+        args->file = second;
     } else {
-        args->file = operands[0];
-        args->fileB = operands[1];
+        args->file = first;
+        args->fileB = second;
     }
+    args->output = args_inArgv(argc, argv, t.output);
+    args->csv = args_inArgv(argc, argv, t.csv);
+    args->broker = args_inArgv(argc, argv, t.broker);
+    args->topic = args_inArgv(argc, argv, t.topic);
+    args->clientId = args_inArgv(argc, argv, t.clientId);
+    args->username = args_inArgv(argc, argv, t.username);
+    args->passwordFile = args_inArgv(argc, argv, t.passwordFile);
+    args->tlsCaFile = args_inArgv(argc, argv, t.tlsCa);
+    args->json = t.json;
+    args->dryRun = t.dryRun;
+    args->every = t.every;
+    args->qos = t.qos;
+    // An empty operand or option value: what the old parser refused as missing.
+    CLI::App *sub = app.get_subcommand(args_commandName(command));
+    const struct {
+        const char *name;
+        const std::string *value;
+    } given[] = {{"--output", &t.output},     {"--csv", &t.csv},           {"--duration", &t.duration},
+                 {"--broker", &t.broker},     {"--topic", &t.topic},       {"--client-id", &t.clientId},
+                 {"--username", &t.username}, {"--password-file", &t.passwordFile}, {"--tls", &t.tlsCa}};
+    for (const auto &g : given)
+        if (sub->get_option_no_throw(g.name) && sub->count(g.name) > 0 && g.value->empty())
+            return args_usageError(err, command, "missing value after", g.name);
+    if (t.operands[0].empty() || (!t.operands[1].empty() ? false : (command == CtlCommand::write ||
+                                                                      command == CtlCommand::diff)))
+        return args_usageError(err, command, "an operand is empty", nullptr);
+    if (!t.duration.empty() && !args_parseSeconds(t.duration.c_str(), &args->durationMs))
+        return args_usageError(err, command, "--duration needs seconds greater than 0, not", t.duration.c_str());
     return ParseOutcome::run;
 }

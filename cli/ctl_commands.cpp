@@ -213,6 +213,8 @@ int runCtlCommand(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
         return runDiff(args, io);
     case CtlCommand::log:
         return runLog(args, ops, io);
+    case CtlCommand::publish:
+        return runPublish(args, ops, io);
     case CtlCommand::none:
         break;
     }

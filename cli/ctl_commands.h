@@ -25,6 +25,8 @@ int runWrite(const CtlArgs &args, const CtlOps &ops, const CtlIo &io);
 int runShow(const CtlArgs &args, const CtlIo &io);
 int runDiff(const CtlArgs &args, const CtlIo &io);
 int runLog(const CtlArgs &args, const CtlOps &ops, const CtlIo &io); // log_command.cpp
+// publish_command.cpp (Linux), publish_unavailable.cpp (Windows)
+int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io);
 
 // One line on err saying why the port did not open; the exit code for it.
 int openPortError(SerialOpenResult result, const char *port, const CtlIo &io);

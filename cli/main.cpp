@@ -16,7 +16,7 @@ int main(int argc, char **argv)
         writeUsage(stdout, args.command);
         return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_FILE_ERROR;
     case ParseOutcome::version:
-        std::printf("k614ctl %s\n", K614_VERSION);
+        writeVersion(stdout);
         return std::fflush(stdout) == 0 ? EXIT_DONE : EXIT_FILE_ERROR;
     case ParseOutcome::run:
         break;

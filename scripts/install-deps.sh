@@ -6,6 +6,7 @@ PKGS="cmake ninja-build g++ make git pkg-config
 g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
 wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-apps x11-utils procps
 googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
+libcli11-dev libmosquitto-dev mosquitto mosquitto-clients openssl
 cups printer-driver-cups-pdf poppler-utils
 nsis lintian help2man dpkg-dev unzip file"
 missing=""

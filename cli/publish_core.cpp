@@ -1,0 +1,229 @@
+// k614ctl publish's portable part: the bounded queue, the payload texts, the broker address and topic prefix.
+#include "cli/publish_core.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "cli/ctl_format.h"
+#include "cli/line_record.h"
+
+void resetPublishQueue(PublishQueue *queue)
+{
+    queue->head = 0;
+    queue->count = 0;
+    queue->lastSeq = 0;
+    queue->nextSeq = 1;
+    queue->confirmedSeq = 0;
+    queue->dropped = 0;
+}
+
+static QueuedItem &queue_at(PublishQueue *queue, int i)
+{
+    return queue->items[(queue->head + i) % PUBLISH_QUEUE_SIZE];
+}
+
+static const QueuedItem &queue_at(const PublishQueue &queue, int i)
+{
+    return queue.items[(queue.head + i) % PUBLISH_QUEUE_SIZE];
+}
+
+static void queue_popHead(PublishQueue *queue)
+{
+    queue->head = (queue->head + 1) % PUBLISH_QUEUE_SIZE;
+    --queue->count;
+}
+
+void pushQueued(PublishQueue *queue, std::int64_t utcMs, QueuedKind kind, std::int32_t value)
+{
+    if (queue->count == PUBLISH_QUEUE_SIZE) {
+        queue_popHead(queue);
+        ++queue->dropped;
+    }
+    QueuedItem &item = queue_at(queue, queue->count++);
+    item = {utcMs, ++queue->lastSeq, value, kind};
+}
+
+bool nextQueued(const PublishQueue &queue, QueuedItem *item)
+{
+    if (queue.count == 0 || queue.nextSeq > queue.lastSeq)
+        return false;
+    // Items dropped for room may have been the next ones: then the head is.
+    const std::uint64_t headSeq = queue_at(queue, 0).seq;
+    const std::uint64_t seq = queue.nextSeq > headSeq ? queue.nextSeq : headSeq;
+    *item = queue_at(queue, static_cast<int>(seq - headSeq));
+    return true;
+}
+
+void markQueuedSent(PublishQueue *queue, std::uint64_t seq)
+{
+    queue->nextSeq = seq + 1;
+}
+
+void confirmQueued(PublishQueue *queue, std::uint64_t seq)
+{
+    if (seq > queue->confirmedSeq)
+        queue->confirmedSeq = seq;
+    while (queue->count > 0 && queue_at(queue, 0).seq <= queue->confirmedSeq)
+        queue_popHead(queue);
+}
+
+void rewindQueued(PublishQueue *queue)
+{
+    queue->nextSeq = queue->confirmedSeq + 1;
+}
+
+int queuedInFlight(const PublishQueue &queue)
+{
+    if (queue.count == 0)
+        return 0;
+    const std::uint64_t headSeq = queue_at(queue, 0).seq;
+    return queue.nextSeq > headSeq ? static_cast<int>(queue.nextSeq - headSeq) : 0;
+}
+
+void resetPublishRecord(PublishRecord *record)
+{
+    resetPublishQueue(&record->queue);
+    record->status = LinkStatus::offline;
+    record->statusChanged = true;
+    record->droppedReported = 0;
+    record->peaksAt = 0;
+    record->maxPeak = record->minPeak = record->dpdtPeak = NOT_REPORTED;
+    record->peaksKnown = record->peaksChanged = false;
+    record->parameters = ParameterSet{};
+    record->parametersKnown = record->parametersChanged = false;
+    record->stopping = false;
+}
+
+// ---- payloads ----
+
+void formatMeasurementPayload(std::int64_t utcMs, std::int32_t value, char *out, std::size_t size)
+{
+    char time[TIMESTAMP_SIZE];
+    formatUtcTimestamp(utcMs, time);
+    std::snprintf(out, size, "{\"time\":\"%s\",\"p\":%d}", time, static_cast<int>(value));
+}
+
+void formatEventPayload(std::int64_t utcMs, DeviceCode code, char *out, std::size_t size)
+{
+    char time[TIMESTAMP_SIZE];
+    formatUtcTimestamp(utcMs, time);
+    if (code == STATUS_DVDT)
+        std::snprintf(out, size, "{\"time\":\"%s\",\"event\":\"dvdt\"}", time);
+    else
+        std::snprintf(out, size, "{\"time\":\"%s\",\"event\":\"alarm\",\"code\":%u}", time,
+                      static_cast<unsigned>(code));
+}
+
+static void payload_peak(std::int32_t peak, char out[12])
+{
+    if (peak == NOT_REPORTED)
+        std::strcpy(out, "null");
+    else
+        std::snprintf(out, 12, "%d", static_cast<int>(peak));
+}
+
+void formatPeaksPayload(std::int64_t utcMs, std::int32_t maxPeak, std::int32_t minPeak, std::int32_t dpdtPeak,
+                        char *out, std::size_t size)
+{
+    char time[TIMESTAMP_SIZE];
+    formatUtcTimestamp(utcMs, time);
+    char maxText[12], minText[12], dpdtText[12];
+    payload_peak(maxPeak, maxText);
+    payload_peak(minPeak, minText);
+    payload_peak(dpdtPeak, dpdtText);
+    std::snprintf(out, size, "{\"time\":\"%s\",\"max\":%s,\"min\":%s,\"dpdt\":%s}", time, maxText, minText,
+                  dpdtText);
+}
+
+void formatStatusPayload(LinkStatus status, std::uint64_t dropped, char *out, std::size_t size)
+{
+    static const char *const NAMES[] = {"offline", "online", "silent"};
+    const char *name = NAMES[static_cast<int>(status)];
+    if (dropped > 0)
+        std::snprintf(out, size, "%s dropped=%llu", name, static_cast<unsigned long long>(dropped));
+    else
+        std::snprintf(out, size, "%s", name);
+}
+
+void formatParametersPayload(const ParameterSet &set, char *out, std::size_t size)
+{
+    std::size_t n = 0;
+    out[0] = 0;
+    auto append = [&](const char *text) {
+        const int wrote = std::snprintf(out + n, size - n, "%s", text);
+        if (wrote > 0)
+            n += static_cast<std::size_t>(wrote) < size - n ? static_cast<std::size_t>(wrote) : size - n - 1;
+    };
+    append("{");
+    for (const ParameterField &f : PARAMETER_FIELDS) {
+        char field[64];
+        std::snprintf(field, sizeof field, "\"%s\": %u, ", f.name, static_cast<unsigned>(set.*f.member));
+        append(field);
+    }
+    char unit[UNIT_STRING_SIZE];
+    unitTextOf(set, unit);
+    char json[JSON_UNIT_SIZE];
+    jsonString(unit, json, sizeof json);
+    append("\"unitText\": ");
+    append(json);
+    append("}");
+}
+
+// ---- broker and topics ----
+
+static bool broker_port(const char *text, int *port)
+{
+    char *end = nullptr;
+    const long value = std::strtol(text, &end, 10);
+    if (!*text || *end || value < 1 || value > 65535)
+        return false;
+    *port = static_cast<int>(value);
+    return true;
+}
+
+bool parseBroker(const char *text, bool tls, char host[BROKER_HOST_SIZE], int *port)
+{
+    *port = tls ? MQTTS_PORT : MQTT_PORT;
+    const char *hostStart = text;
+    const char *hostEnd = nullptr;
+    const char *portText = nullptr;
+    if (text[0] == '[') {
+        hostStart = text + 1;
+        hostEnd = std::strchr(text, ']');
+        if (!hostEnd || (hostEnd[1] != 0 && hostEnd[1] != ':'))
+            return false;
+        portText = hostEnd[1] == ':' ? hostEnd + 2 : nullptr;
+    } else {
+        const char *colon = std::strchr(text, ':');
+        if (colon && std::strchr(colon + 1, ':'))
+            return false; // a bare IPv6 address needs its brackets
+        hostEnd = colon ? colon : text + std::strlen(text);
+        portText = colon ? colon + 1 : nullptr;
+    }
+    const std::size_t length = static_cast<std::size_t>(hostEnd - hostStart);
+    if (length == 0 || length >= BROKER_HOST_SIZE)
+        return false;
+    std::memcpy(host, hostStart, length);
+    host[length] = 0;
+    return !portText || broker_port(portText, port);
+}
+
+void defaultTopicPrefix(const char *port, char *out, std::size_t size)
+{
+    const char *base = port;
+    for (const char *p = port; *p; ++p)
+        if ((*p == '/' || *p == '\\') && p[1] != 0)
+            base = p + 1;
+    std::size_t length = std::strlen(base);
+    while (length > 0 && (base[length - 1] == '/' || base[length - 1] == '\\'))
+        --length;
+    // MQTT wildcards and separators have no place inside one level.
+    std::snprintf(out, size, "k614/");
+    std::size_t n = std::strlen(out);
+    for (std::size_t i = 0; i < length && n + 1 < size; ++i) {
+        const char c = base[i];
+        out[n++] = (c == '+' || c == '#' || c == '/') ? '_' : c;
+    }
+    out[n] = 0;
+}

@@ -1,0 +1,368 @@
+// k614ctl publish end to end: the real binary, the simulator on a pty, a real mosquitto broker on 127.0.0.1
+// started with a configuration of the test's own, and mosquitto_sub as the subscriber.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <set>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+#include "tests/cli/cli_process_support.h"
+
+namespace {
+
+using namespace cli_test;
+
+// The simulator's profile: 0, 1, ..., 199, again: a gap or a swap shows in the values alone.
+constexpr int RAMP = 200;
+
+struct Message {
+    double at; // seconds since 1970, when the subscriber had it
+    std::string topic, payload;
+};
+
+class PublishE2e : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        link = path("line");
+        brokerPort = freeLocalPort();
+        ASSERT_GT(brokerPort, 0);
+    }
+    void TearDown() override
+    {
+        stopProcess(&ctlPid, SIGKILL);
+        stopProcess(&subPid);
+        stopProcess(&brokerPid);
+        stopProcess(&simPid);
+        if (HasFailure())
+            std::printf("k614ctl stderr:\n%s\nbroker:\n%s\n", fileText(path("ctl.err")).c_str(),
+                        fileText(path("broker.err")).c_str());
+        (void)std::system((std::string("rm -rf ") + dir).c_str());
+    }
+    std::string path(const char *name) const { return std::string(dir) + "/" + name; }
+
+    // The broker with `extra` lines of configuration; persistent, so that a
+    // restart keeps the subscriber's session and what is queued for it.
+    void startBroker(const std::string &extra = "allow_anonymous true\n")
+    {
+        if (brokerConfig.empty()) {
+            brokerConfig = "listener " + std::to_string(brokerPort) + " 127.0.0.1\n" + extra +
+                           "persistence true\npersistence_location " + std::string(dir) +
+                           "/\nmax_queued_messages 0\nuser root\n";
+            ASSERT_TRUE(saveText(path("mosquitto.conf"), brokerConfig));
+        }
+        brokerPid = spawnProcess({MOSQUITTO_PATH, "-c", path("mosquitto.conf")}, path("broker.out"),
+                                 path("broker.err"));
+        ASSERT_GT(brokerPid, 0);
+        ASSERT_TRUE(waitFor([&] { return portListening(brokerPort); }, 5000)) << fileText(path("broker.err"));
+    }
+
+    void startSimulator()
+    {
+        std::string ramp;
+        for (int i = 0; i < RAMP; ++i)
+            ramp += std::to_string(i) + "\n";
+        ASSERT_TRUE(saveText(path("ramp.txt"), ramp));
+        simPid = spawnProcess({K614SIM_PATH, "--link", link, "--params", path("device.614"), "--wave",
+                               "profile:" + path("ramp.txt"), "--control-port", "0", "--control-port-file",
+                               path("port"), "--exit-with-parent"},
+                              path("sim.out"), path("sim.err"));
+        ASSERT_GT(simPid, 0);
+        struct stat st;
+        ASSERT_TRUE(waitFor([&] { return lstat(link.c_str(), &st) == 0 && !fileText(path("port")).empty(); }, 5000))
+            << fileText(path("sim.err"));
+        controlPort = std::atoi(fileText(path("port")).c_str());
+    }
+    std::string sim(const std::string &command) const { return simCommand(controlPort, command); }
+    // Measurements the simulator has written to the line so far.
+    long simSent() const
+    {
+        const std::string status = sim("status");
+        const std::size_t at = status.find(" sent=");
+        return at == std::string::npos ? -1 : std::atol(status.c_str() + at + 6);
+    }
+
+    // mosquitto_sub on prefix/#, QoS 1, a persistent session; one line per message: time, topic, payload.
+    void startSubscriber(const std::string &prefix, std::vector<std::string> extra = {})
+    {
+        std::vector<std::string> words = {"mosquitto_sub", "-h", "127.0.0.1", "-p", std::to_string(brokerPort),
+                                          "-t", prefix + "/#", "-q", "1", "-c", "-i", "k614-test-subscriber",
+                                          "-F", "%U %t %p"};
+        words.insert(words.end(), extra.begin(), extra.end());
+        subPid = spawnProcess(words, path("sub.out"), path("sub.err"));
+        ASSERT_GT(subPid, 0);
+    }
+    std::vector<Message> messages() const
+    {
+        std::vector<Message> got;
+        for (const std::string &line : linesOf(fileText(path("sub.out")))) {
+            const std::size_t a = line.find(' '), b = line.find(' ', a + 1);
+            if (a == std::string::npos || b == std::string::npos)
+                continue;
+            got.push_back({std::atof(line.c_str()), line.substr(a + 1, b - a - 1), line.substr(b + 1)});
+        }
+        return got;
+    }
+    // Payloads of one topic, in arrival order.
+    std::vector<std::string> payloads(const std::string &topic) const
+    {
+        std::vector<std::string> got;
+        for (const Message &m : messages())
+            if (m.topic == topic)
+                got.push_back(m.payload);
+        return got;
+    }
+    bool received(const std::string &topic, const std::string &payload) const
+    {
+        const std::vector<std::string> got = payloads(topic);
+        return std::find(got.begin(), got.end(), payload) != got.end();
+    }
+    // The last status message is `status`.
+    bool statusIs(const std::string &prefix, const std::string &status) const
+    {
+        const std::vector<std::string> got = payloads(prefix + "/status");
+        return !got.empty() && got.back() == status;
+    }
+
+    void startCtl(std::vector<std::string> args, char **env = environ)
+    {
+        args.insert(args.begin(), K614CTL_PATH);
+        ctlPid = spawnProcess(args, path("ctl.out"), path("ctl.err"), env);
+        ASSERT_GT(ctlPid, 0);
+    }
+    int ctlExit(int timeoutMs)
+    {
+        const int rc = waitExit(ctlPid, timeoutMs);
+        ctlPid = -1;
+        return rc;
+    }
+    std::string broker() const { return "127.0.0.1:" + std::to_string(brokerPort); }
+
+    // The measurement values in order, each payload once (QoS 1 may repeat one after a reconnect).
+    std::vector<int> measurementValues(const std::string &prefix) const
+    {
+        std::vector<int> values;
+        std::set<std::string> seen;
+        for (const std::string &p : payloads(prefix + "/measurement")) {
+            if (!seen.insert(p).second)
+                continue;
+            const std::size_t at = p.find("\"p\":");
+            values.push_back(at == std::string::npos ? -1 : std::atoi(p.c_str() + at + 4));
+        }
+        return values;
+    }
+    // The simulator sends nothing, the publisher reports it: then every measurement counts from here.
+    long quietStart(const std::string &prefix)
+    {
+        EXPECT_EQ(sim("silent"), "ok");
+        EXPECT_TRUE(waitFor([&] { return statusIs(prefix, "silent"); }, 8000));
+        return simSent();
+    }
+    // Every measurement sent between two quiet points arrived, in the ramp's order.
+    void expectEveryMeasurement(const std::string &prefix, long sent)
+    {
+        ASSERT_GT(sent, 0);
+        EXPECT_TRUE(waitFor([&] { return static_cast<long>(measurementValues(prefix).size()) >= sent; }, 20000));
+        const std::vector<int> values = measurementValues(prefix);
+        EXPECT_EQ(static_cast<long>(values.size()), sent);
+        int gaps = 0;
+        for (std::size_t i = 1; i < values.size(); ++i)
+            gaps += values[i] != (values[i - 1] + 1) % RAMP;
+        EXPECT_EQ(gaps, 0) << "measurements out of order or missing";
+    }
+
+    char dir[64] = "/tmp/k614publish.XXXXXX";
+    std::string link, brokerConfig;
+    int brokerPort = 0, controlPort = 0;
+    pid_t simPid = -1, brokerPid = -1, subPid = -1, ctlPid = -1;
+};
+
+bool looksLikeTime(const std::string &payload)
+{
+    // {"time":"2024-05-01T12:00:00.020Z",...
+    return payload.rfind("{\"time\":\"", 0) == 0 && payload.size() > 34 && payload[19] == 'T' &&
+           payload[32] == 'Z' && payload[33] == '"';
+}
+
+TEST_F(PublishE2e, TopicsPayloadsAndEveryMeasurementOfTenSecondsInOrder)
+{
+    startBroker();
+    startSimulator();
+    startSubscriber("k614/line");
+    startCtl({"publish", link, "--broker", broker()});
+    const long before = quietStart("k614/line");
+    ASSERT_EQ(sim("resume"), "ok");
+    ASSERT_TRUE(waitFor([&] { return statusIs("k614/line", "online"); }, 3000));
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    ASSERT_EQ(sim("alarm 1"), "ok");
+    ASSERT_EQ(sim("dvdt"), "ok");
+    std::this_thread::sleep_for(std::chrono::seconds(5));
+    const long sent = quietStart("k614/line") - before;
+    std::printf("measurements sent in the run: %ld\n", sent);
+    expectEveryMeasurement("k614/line", sent);
+
+    const std::vector<std::string> measurements = payloads("k614/line/measurement");
+    ASSERT_FALSE(measurements.empty());
+    EXPECT_TRUE(looksLikeTime(measurements[0])) << measurements[0];
+    // The ramp trips the limits and its fall is a dV/dt; the two sent by hand come on top.
+    int limit1 = 0, alarms = 0, dvdts = 0;
+    const std::vector<std::string> events = payloads("k614/line/event");
+    for (const std::string &e : events) {
+        EXPECT_TRUE(looksLikeTime(e)) << e;
+        const std::string tail = e.substr(34);
+        const std::string alarm = ",\"event\":\"alarm\",\"code\":";
+        if (tail.rfind(alarm, 0) == 0 && tail.back() == '}') {
+            const int code = std::atoi(tail.c_str() + alarm.size());
+            ++alarms;
+            limit1 += code == 65014;
+            EXPECT_TRUE((code >= 65014 && code <= 65024) || (code >= 65039 && code <= 65049)) << e;
+        }
+        dvdts += tail == ",\"event\":\"dvdt\"}";
+    }
+    EXPECT_GE(limit1, 1);
+    EXPECT_GE(dvdts, 1);
+    EXPECT_EQ(alarms + dvdts, static_cast<int>(events.size()));
+    const std::vector<std::string> peaks = payloads("k614/line/peaks");
+    ASSERT_FALSE(peaks.empty());
+    EXPECT_TRUE(looksLikeTime(peaks.back()));
+    EXPECT_NE(peaks.back().find(",\"max\":199,\"min\":0,\"dpdt\":"), std::string::npos) << peaks.back();
+    const std::vector<std::string> parameters = payloads("k614/line/parameters");
+    ASSERT_FALSE(parameters.empty());
+    EXPECT_EQ(parameters.back().rfind("{\"limit1Mode\": ", 0), 0u) << parameters.back();
+    EXPECT_NE(parameters.back().find(", \"unitText\": \"MW\"}"), std::string::npos) << parameters.back();
+
+    // A parameter code on the line that changes the set: the set again.
+    ASSERT_EQ(sim("resume"), "ok");
+    ASSERT_EQ(sim("send 3142"), "ok"); // limit1Setpoint 42
+    EXPECT_TRUE(waitFor([&] {
+        const std::vector<std::string> p = payloads("k614/line/parameters");
+        return p.back().find("\"limit1Setpoint\": 42,") != std::string::npos;
+    }, 5000));
+
+    kill(ctlPid, SIGTERM);
+    EXPECT_EQ(ctlExit(10000), 0);
+    EXPECT_TRUE(waitFor([&] { return statusIs("k614/line", "offline"); }, 3000));
+}
+
+TEST_F(PublishE2e, BrokerGoneTwentySecondsLosesNoMeasurementAndKeepsTheOrder)
+{
+    startBroker();
+    startSimulator();
+    startSubscriber("k614/outage");
+    startCtl({"publish", link, "--broker", broker(), "--topic", "k614/outage", "--qos", "1"});
+    const long before = quietStart("k614/outage");
+    ASSERT_EQ(sim("resume"), "ok");
+    ASSERT_TRUE(waitFor([&] { return statusIs("k614/outage", "online"); }, 3000));
+    std::this_thread::sleep_for(std::chrono::seconds(2));
+    stopProcess(&brokerPid);
+    const std::size_t heard = messages().size();
+    std::this_thread::sleep_for(std::chrono::seconds(20)); // the outage itself
+    startBroker();
+    const auto restarted = std::chrono::steady_clock::now();
+    ASSERT_TRUE(waitFor([&] { return messages().size() > heard + 900; }, 20000)) << "the queue drained";
+    std::printf("20 s of queue drained in %.2f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - restarted).count());
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long sent = quietStart("k614/outage") - before;
+    expectEveryMeasurement("k614/outage", sent);
+    EXPECT_GT(sent, 23 * 50);
+    const std::string err = fileText(path("ctl.err"));
+    EXPECT_NE(err.find("retrying, measurements are kept"), std::string::npos) << err;
+    EXPECT_NE(err.find("connected again"), std::string::npos) << err;
+    EXPECT_EQ(err.find("dropped"), std::string::npos) << err;
+    const std::vector<std::string> status = payloads("k614/outage/status");
+    EXPECT_NE(std::find(status.begin(), status.end(), "online"), status.end());
+    for (const std::string &s : status)
+        EXPECT_TRUE(s == "online" || s == "silent" || s == "offline") << s;
+}
+
+TEST_F(PublishE2e, UnpluggedLineIsOfflineAndOnlineAgainAfterTheReplug)
+{
+    startBroker();
+    startSimulator();
+    startSubscriber("k614/plug");
+    startCtl({"publish", link, "--broker", broker(), "--topic", "k614/plug", "--every", "10"});
+    ASSERT_TRUE(waitFor([&] { return statusIs("k614/plug", "online"); }, 5000));
+    ASSERT_TRUE(waitFor([&] { return measurementValues("k614/plug").size() >= 10; }, 5000));
+    const std::vector<int> tenths = measurementValues("k614/plug");
+    for (std::size_t i = 1; i < tenths.size(); ++i)
+        EXPECT_EQ(tenths[i], (tenths[i - 1] + 10) % RAMP) << "every 10th measurement";
+    ASSERT_EQ(sim("unplug"), "ok");
+    EXPECT_TRUE(waitFor([&] { return statusIs("k614/plug", "offline"); }, 3000));
+    ASSERT_EQ(sim("replug").rfind("ok ", 0), 0u);
+    EXPECT_TRUE(waitFor([&] { return statusIs("k614/plug", "online"); }, 5000));
+    const std::size_t measured = payloads("k614/plug/measurement").size();
+    EXPECT_TRUE(waitFor([&] { return payloads("k614/plug/measurement").size() > measured + 5; }, 3000));
+    kill(ctlPid, SIGINT);
+    EXPECT_EQ(ctlExit(10000), 0);
+}
+
+TEST_F(PublishE2e, BrokerDownAtTheStartIsWaitedForAndAKilledPublisherLeavesItsWillOffline)
+{
+    startSimulator();
+    startCtl({"publish", link, "--broker", broker(), "--topic", "k614/will"});
+    ASSERT_TRUE(waitFor([&] { return fileText(path("ctl.err")).find("retrying") != std::string::npos; }, 5000));
+    startBroker();
+    startSubscriber("k614/will");
+    ASSERT_TRUE(waitFor([&] { return statusIs("k614/will", "online"); }, 8000));
+    kill(ctlPid, SIGKILL);
+    EXPECT_EQ(ctlExit(5000), 128 + SIGKILL);
+    EXPECT_TRUE(waitFor([&] { return statusIs("k614/will", "offline"); }, 5000));
+}
+
+TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
+{
+    const std::string make = "cd " + std::string(dir) +
+                             " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
+                             " -subj /CN=k614-test-ca"
+                             " && openssl req -newkey rsa:2048 -nodes -keyout server.key -out server.csr"
+                             " -subj /CN=127.0.0.1"
+                             " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.cnf"
+                             " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
+                             " -out server.pem -days 2 -extfile san.cnf"
+                             " && mosquitto_passwd -b -c users k614 'right horse'"
+                             " && printf 'right horse\\n' > password && printf 'wrong\\n' > wrong"
+                             " ) >/dev/null 2>&1";
+    ASSERT_EQ(std::system(("(" + make).c_str()), 0);
+    startBroker("allow_anonymous false\npassword_file " + path("users") + "\ncafile " + path("ca.pem") +
+                "\ncertfile " + path("server.pem") + "\nkeyfile " + path("server.key") + "\n");
+    startSimulator();
+    startSubscriber("k614/tls", {"--cafile", path("ca.pem"), "-u", "k614", "-P", "right horse"});
+    startCtl({"publish", link, "--broker", broker(), "--topic", "k614/tls", "--tls", path("ca.pem"), "--username",
+              "k614", "--password-file", path("password")});
+    EXPECT_TRUE(waitFor([&] { return statusIs("k614/tls", "online"); }, 8000));
+    EXPECT_TRUE(waitFor([&] { return payloads("k614/tls/measurement").size() > 10; }, 3000));
+    kill(ctlPid, SIGTERM);
+    EXPECT_EQ(ctlExit(10000), 0);
+
+    // The wrong password from the environment: refused at once, no retries, the documented exit.
+    std::vector<std::string> envText = {"K614_MQTT_PASSWORD=wrong"};
+    for (char **e = environ; *e; ++e)
+        if (std::strncmp(*e, "K614_MQTT_PASSWORD=", 19) != 0)
+            envText.push_back(*e);
+    std::vector<char *> env;
+    for (std::string &e : envText)
+        env.push_back(e.data());
+    env.push_back(nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    startCtl({"publish", link, "--broker", broker(), "--topic", "k614/tls", "--tls", path("ca.pem"), "--username",
+              "k614"},
+             env.data());
+    EXPECT_EQ(ctlExit(10000), 7);
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(), 5.0);
+    const std::string err = fileText(path("ctl.err"));
+    EXPECT_NE(err.find("refused the connection"), std::string::npos) << err;
+    EXPECT_EQ(err.find("wrong"), std::string::npos) << "the password stays out of the messages";
+
+    // A CA that did not sign the broker's certificate: the same exit.
+    startCtl({"publish", link, "--broker", broker(), "--topic", "k614/tls", "--tls", path("server.pem"),
+              "--username", "k614", "--password-file", path("password")});
+    EXPECT_EQ(ctlExit(10000), 7) << fileText(path("ctl.err"));
+    EXPECT_NE(fileText(path("ctl.err")).find("TLS connection"), std::string::npos) << fileText(path("ctl.err"));
+}
+
+} // namespace
