@@ -133,30 +133,51 @@ bool writeListing(std::FILE *out, const ParameterSet &set)
     return std::ferror(out) == 0;
 }
 
-bool writeJson(std::FILE *out, const ParameterSet &set)
+void formatParametersJson(const ParameterSet &set, char *out, std::size_t size)
 {
-    std::fputc('{', out);
-    for (const ParameterField &f : PARAMETER_FIELDS)
-        std::fprintf(out, "\"%s\": %u, ", f.name, static_cast<unsigned>(set.*f.member));
+    std::size_t n = 0;
+    out[0] = '\0';
+    auto append = [&](const char *text) {
+        const int wrote = std::snprintf(out + n, size - n, "%s", text);
+        if (wrote > 0)
+            n += static_cast<std::size_t>(wrote) < size - n ? static_cast<std::size_t>(wrote) : size - n - 1;
+    };
+    append("{");
+    for (const ParameterField &f : PARAMETER_FIELDS) {
+        char field[64];
+        std::snprintf(field, sizeof field, "\"%s\": %u, ", f.name, static_cast<unsigned>(set.*f.member));
+        append(field);
+    }
     char unit[UNIT_STRING_SIZE];
     unitTextOf(set, unit);
     char json[JSON_UNIT_SIZE];
     jsonString(unit, json, sizeof json);
-    std::fprintf(out, "\"unitText\": %s", json);
+    append("\"unitText\": ");
+    append(json);
     // Only for a set that write would refuse, so that every other set's
     // object stays as it was.
     if (firstFieldOutOfRange(set)) {
         const char *separator = "";
-        std::fputs(", \"outOfRange\": [", out);
+        append(", \"outOfRange\": [");
         for (const ParameterField &f : PARAMETER_FIELDS) {
             if (set.*f.member > fieldValueLimit(f)) {
-                std::fprintf(out, "%s\"%s\"", separator, f.name);
+                append(separator);
+                append("\"");
+                append(f.name);
+                append("\"");
                 separator = ", ";
             }
         }
-        std::fputc(']', out);
+        append("]");
     }
-    std::fputs("}\n", out);
+    append("}");
+}
+
+bool writeJson(std::FILE *out, const ParameterSet &set)
+{
+    char json[PARAMETERS_JSON_SIZE];
+    formatParametersJson(set, json, sizeof json);
+    std::fprintf(out, "%s\n", json);
     return std::ferror(out) == 0;
 }
 

@@ -34,6 +34,11 @@ inline constexpr char OUT_OF_RANGE_TITLE[] = "Outside the device's codes (write 
 bool writeListing(std::FILE *out, const ParameterSet &set);
 // One object: the 23 fields by name in send order (numbers), then "unitText";
 // then "outOfRange" (names, send order) only when some value is outside its field's codes.
+// Room for the largest object: every field at 65535 and out of range, every
+// character of the unit text escaped.
+inline constexpr std::size_t PARAMETERS_JSON_SIZE = 2048;
+void formatParametersJson(const ParameterSet &set, char *out, std::size_t size);
+// The object and a line end.
 bool writeJson(std::FILE *out, const ParameterSet &set);
 
 // "YYYY-MM-DDTHH:MM:SS.mmmZ" (UTC).

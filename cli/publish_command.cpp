@@ -155,7 +155,7 @@ static bool network_publish(Connection *c, const char *topic, const char *payloa
 // Status, peaks and parameters when they changed (all of them after a connect).
 static void network_publishState(const PublishConfig &cfg, Connection *c)
 {
-    char status[PAYLOAD_SIZE], peaks[PAYLOAD_SIZE], parameters[PARAMETERS_PAYLOAD_SIZE];
+    char status[PAYLOAD_SIZE], peaks[PAYLOAD_SIZE], parameters[PARAMETERS_JSON_SIZE];
     bool sendStatus, sendPeaks, sendParameters;
     std::uint64_t dropped = 0;
     {
@@ -170,7 +170,7 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
         if (sendPeaks)
             formatPeaksPayload(shared.record.peaksAt, shared.record.maxPeak, shared.record.minPeak, shared.record.dpdtPeak, peaks, sizeof peaks);
         if (sendParameters)
-            formatParametersPayload(shared.record.parameters, parameters, sizeof parameters);
+            formatParametersJson(shared.record.parameters, parameters, sizeof parameters);
         shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = false;
     }
     if (sendStatus && network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, nullptr)) {

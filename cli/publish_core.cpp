@@ -146,30 +146,6 @@ void formatStatusPayload(LinkStatus status, std::uint64_t dropped, char *out, st
         std::snprintf(out, size, "%s", name);
 }
 
-void formatParametersPayload(const ParameterSet &set, char *out, std::size_t size)
-{
-    std::size_t n = 0;
-    out[0] = 0;
-    auto append = [&](const char *text) {
-        const int wrote = std::snprintf(out + n, size - n, "%s", text);
-        if (wrote > 0)
-            n += static_cast<std::size_t>(wrote) < size - n ? static_cast<std::size_t>(wrote) : size - n - 1;
-    };
-    append("{");
-    for (const ParameterField &f : PARAMETER_FIELDS) {
-        char field[64];
-        std::snprintf(field, sizeof field, "\"%s\": %u, ", f.name, static_cast<unsigned>(set.*f.member));
-        append(field);
-    }
-    char unit[UNIT_STRING_SIZE];
-    unitTextOf(set, unit);
-    char json[JSON_UNIT_SIZE];
-    jsonString(unit, json, sizeof json);
-    append("\"unitText\": ");
-    append(json);
-    append("}");
-}
-
 // ---- broker and topics ----
 
 static bool broker_port(const char *text, int *port)

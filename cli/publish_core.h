@@ -64,9 +64,7 @@ enum class LinkStatus { offline, online, silent };
 // "online", "silent", "offline"; with " dropped=N" when N > 0.
 void formatStatusPayload(LinkStatus status, std::uint64_t dropped, char *out, std::size_t size);
 
-// The object 'read --json' prints, without its newline.
-inline constexpr std::size_t PARAMETERS_PAYLOAD_SIZE = 1024;
-void formatParametersPayload(const ParameterSet &set, char *out, std::size_t size);
+// The parameters' payload is the object 'read --json' prints (formatParametersJson).
 
 // ---- what the reader hands the network side ----
 

@@ -97,11 +97,11 @@ TEST(PublishPayloads, ParametersAreReadJsonsObject)
     FILE *f = std::tmpfile();
     ASSERT_TRUE(writeJson(f, set));
     std::rewind(f);
-    char printed[PARAMETERS_PAYLOAD_SIZE] = {};
+    char printed[PARAMETERS_JSON_SIZE] = {};
     ASSERT_GT(std::fread(printed, 1, sizeof printed - 1, f), 0u);
     std::fclose(f);
-    char payload[PARAMETERS_PAYLOAD_SIZE];
-    formatParametersPayload(set, payload, sizeof payload);
+    char payload[PARAMETERS_JSON_SIZE];
+    formatParametersJson(set, payload, sizeof payload);
     EXPECT_EQ(std::string(payload) + "\n", printed);
 }
 
