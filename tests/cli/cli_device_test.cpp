@@ -4,27 +4,18 @@
 // not from the program's struct, so that the two do not agree by construction.
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <chrono>
-#include <csignal>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <spawn.h>
 #include <string>
 #include <sys/mount.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 #include <vector>
 
+#include "tests/cli/cli_process_support.h"
 #include "tests/native/range_file_cases.h"
 
 namespace {
+
+using namespace cli_test;
 
 // ---- the .614 file: 22 little-endian 16-bit fields, 32 bytes of unit text, "zero", 10 reserved bytes ----
 
@@ -77,41 +68,7 @@ Image imageB(const char *unit)
 
 bool saveImage(const std::string &path, const Image &image)
 {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = std::fwrite(image.data(), 1, image.size(), f) == image.size();
-    return std::fclose(f) == 0 && ok;
-}
-
-std::string fileText(const std::string &path)
-{
-    std::string text;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    std::fclose(f);
-    return text;
-}
-
-std::vector<std::string> linesOf(const std::string &text)
-{
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string::npos) {
-            lines.push_back(text.substr(at)); // unfinished: the caller sees it without a newline
-            break;
-        }
-        lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
-    return lines;
+    return saveText(path, std::string(image.begin(), image.end()));
 }
 
 double secondsSince(std::chrono::steady_clock::time_point start)
@@ -119,102 +76,13 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// Polls until done() holds or timeoutMs passed.
-template <typename F> bool waitFor(F done, int timeoutMs)
-{
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end)
-            return done();
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return true;
-}
-
-// ---- the simulator and the tool as child processes ----
-
-pid_t spawnProcess(const std::vector<std::string> &words, const std::string &outPath, const std::string &errPath)
-{
-    std::vector<char *> argv;
-    for (const std::string &w : words)
-        argv.push_back(const_cast<char *>(w.c_str()));
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = -1;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : -1;
-}
-
-// The child's exit code, or -1 when it did not end within timeoutMs (it is then killed).
-int waitExit(pid_t pid, int timeoutMs)
-{
-    int status = 0;
-    const bool ended = waitFor([&] { return waitpid(pid, &status, WNOHANG) == pid; }, timeoutMs);
-    if (!ended) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        return -1;
-    }
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-class CliDevice : public ::testing::Test {
+class CliDevice : public ProcessTest {
 protected:
-    void SetUp() override
-    {
-        ASSERT_NE(mkdtemp(dir), nullptr);
-        link = path("line");
-        params = path("device.614");
-    }
-    void TearDown() override
-    {
-        if (simPid > 0) {
-            kill(simPid, SIGTERM);
-            waitpid(simPid, nullptr, 0);
-        }
-        (void)std::system((std::string("rm -rf ") + dir).c_str());
-    }
-    std::string path(const char *name) const { return std::string(dir) + "/" + name; }
-
     // The simulator on its link with the set `image`.
-    void startSimulator(const Image &image, std::vector<std::string> extra = {})
+    void startSimulator(const Image &image, const std::vector<std::string> &extra = {})
     {
         ASSERT_TRUE(saveImage(params, image));
-        std::vector<std::string> words = {K614SIM_PATH, "--link", link, "--params", params, "--control-port", "0",
-                                          "--control-port-file", path("port"), "--exit-with-parent"};
-        words.insert(words.end(), extra.begin(), extra.end());
-        simPid = spawnProcess(words, path("sim.out"), path("sim.err"));
-        ASSERT_GT(simPid, 0);
-        struct stat st;
-        ASSERT_TRUE(waitFor([&] { return lstat(link.c_str(), &st) == 0 && !fileText(path("port")).empty(); }, 5000))
-            << fileText(path("sim.err"));
-        controlPort = std::atoi(fileText(path("port")).c_str());
-    }
-
-    // One control command; the answer line.
-    std::string simCommand(const std::string &command) const
-    {
-        const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_port = htons(static_cast<std::uint16_t>(controlPort));
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        std::string answer;
-        const std::string line = command + "\n";
-        if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-            write(s, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
-            char c;
-            while (read(s, &c, 1) == 1 && c != '\n')
-                answer += c;
-        }
-        if (s >= 0)
-            close(s);
-        return answer;
+        startSim(extra);
     }
 
     pid_t startCtl(std::vector<std::string> args)
@@ -234,10 +102,6 @@ protected:
         return rc;
     }
 
-    char dir[64] = "/tmp/k614clidev.XXXXXX";
-    std::string link, params;
-    pid_t simPid = -1;
-    int controlPort = 0;
     std::string out, err;
 };
 

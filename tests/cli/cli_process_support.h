@@ -1,6 +1,8 @@
 // Child processes for k614ctl's end-to-end tests: spawn, wait, read their files, the simulator's control
-// socket, a free TCP port on 127.0.0.1.
+// socket, a free TCP port on 127.0.0.1; a fixture with a temp dir and the simulator on a pty in it.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <chrono>
@@ -8,10 +10,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
+#include <fstream>
+#include <iterator>
 #include <netinet/in.h>
 #include <spawn.h>
 #include <string>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -21,38 +26,22 @@ namespace cli_test {
 
 inline std::string fileText(const std::string &path)
 {
-    std::string text;
-    FILE *f = std::fopen(path.c_str(), "rb");
-    if (!f)
-        return text;
-    char buf[65536];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-        text.append(buf, n);
-    std::fclose(f);
-    return text;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
 }
 
 inline bool saveText(const std::string &path, const std::string &text)
 {
-    FILE *f = std::fopen(path.c_str(), "wb");
-    if (!f)
-        return false;
-    const bool ok = std::fwrite(text.data(), 1, text.size(), f) == text.size();
-    return std::fclose(f) == 0 && ok;
+    std::ofstream f(path, std::ios::binary);
+    return static_cast<bool>(f << text) && static_cast<bool>(f.flush());
 }
 
+// The whole lines of `text`; an unfinished last one is not yet a line.
 inline std::vector<std::string> linesOf(const std::string &text)
 {
     std::vector<std::string> lines;
-    std::size_t at = 0;
-    while (at < text.size()) {
-        const std::size_t end = text.find('\n', at);
-        if (end == std::string::npos)
-            break; // unfinished: not yet a line
+    for (std::size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1)
         lines.push_back(text.substr(at, end - at));
-        at = end + 1;
-    }
     return lines;
 }
 
@@ -70,7 +59,7 @@ template <typename F> bool waitFor(F done, int timeoutMs)
 
 // argv[0] is a path, or a program name looked up in PATH.
 inline pid_t spawnProcess(const std::vector<std::string> &words, const std::string &outPath,
-                          const std::string &errPath, char **env = environ)
+                          const std::string &errPath)
 {
     std::vector<char *> argv;
     for (const std::string &w : words)
@@ -82,7 +71,7 @@ inline pid_t spawnProcess(const std::vector<std::string> &words, const std::stri
     posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = -1;
-    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), env);
+    const int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     return spawned == 0 ? pid : -1;
 }
@@ -109,18 +98,36 @@ inline void stopProcess(pid_t *pid, int signal = SIGTERM)
     *pid = -1;
 }
 
-// One control command to the simulator; its answer line.
-inline std::string simCommand(int controlPort, const std::string &command)
+// A socket connected to `port` on 127.0.0.1, or -1.
+inline int connectLocal(int port)
 {
     const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in address = {};
     address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(controlPort));
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0)
+        return s;
+    if (s >= 0)
+        close(s);
+    return -1;
+}
+
+inline bool portListening(int port)
+{
+    const int s = connectLocal(port);
+    if (s >= 0)
+        close(s);
+    return s >= 0;
+}
+
+// One control command to the simulator; its answer line.
+inline std::string simCommand(int controlPort, const std::string &command)
+{
+    const int s = connectLocal(controlPort);
     std::string answer;
     const std::string line = command + "\n";
-    if (s >= 0 && connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
-        write(s, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
+    if (s >= 0 && write(s, line.data(), line.size()) == static_cast<ssize_t>(line.size())) {
         char c;
         while (read(s, &c, 1) == 1 && c != '\n')
             answer += c;
@@ -146,16 +153,40 @@ inline int freeLocalPort()
     return port;
 }
 
-inline bool portListening(int port)
-{
-    const int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(s, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
-    close(s);
-    return ok;
-}
+// A temp dir per test; the simulator on the pty `link` in it, its set in device.614, its control port.
+class ProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_NE(mkdtemp(dir), nullptr);
+        link = path("line");
+        params = path("device.614");
+    }
+    void TearDown() override
+    {
+        stopProcess(&simPid);
+        (void)std::system((std::string("rm -rf ") + dir).c_str());
+    }
+    std::string path(const char *name) const { return std::string(dir) + "/" + name; }
+
+    void startSim(const std::vector<std::string> &extra)
+    {
+        std::vector<std::string> words = {K614SIM_PATH, "--link", link, "--params", params, "--control-port", "0",
+                                          "--control-port-file", path("port"), "--exit-with-parent"};
+        words.insert(words.end(), extra.begin(), extra.end());
+        simPid = spawnProcess(words, path("sim.out"), path("sim.err"));
+        ASSERT_GT(simPid, 0);
+        struct stat st;
+        ASSERT_TRUE(waitFor([&] { return lstat(link.c_str(), &st) == 0 && !fileText(path("port")).empty(); }, 5000))
+            << fileText(path("sim.err"));
+        controlPort = std::atoi(fileText(path("port")).c_str());
+    }
+    std::string simCommand(const std::string &command) const { return cli_test::simCommand(controlPort, command); }
+
+    char dir[64] = "/tmp/k614cli.XXXXXX";
+    std::string link, params;
+    pid_t simPid = -1;
+    int controlPort = 0;
+};
 
 } // namespace cli_test
