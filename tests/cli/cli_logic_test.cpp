@@ -18,20 +18,12 @@
 #include "cli/line_record.h"
 #include "cli/parameter_file.h"
 #include "link/frame_codec.h"
+#include "tests/cli/cli_logic_support.h"
 #include "tests/native/fake_file_replace.h"
 
 namespace {
 
-std::string framesOf(std::initializer_list<unsigned> codes)
-{
-    std::string bytes;
-    for (unsigned code : codes) {
-        std::uint8_t frame[FRAME_SIZE];
-        encodeFrame(static_cast<DeviceCode>(code), frame);
-        bytes.append(reinterpret_cast<const char *>(frame), FRAME_SIZE);
-    }
-    return bytes;
-}
+using namespace cli_test;
 
 ParameterSet sampleSet()
 {
@@ -129,6 +121,8 @@ TEST(CliFormat, UtcTimestampsAndJsonEscapes)
     char json[JSON_UNIT_SIZE];
     jsonString("k\"W\x01\\\xb5", json, sizeof json);
     EXPECT_STREQ(json, "\"k\\\"W\\u0001\\\\\\u00b5\"");
+    jsonString("a\x7f~", json, sizeof json); // DEL is escaped like the characters above it
+    EXPECT_STREQ(json, "\"a\\u007f~\"");
     // The longest unit text, every character escaped to six, still fits.
     char worst[UNIT_STRING_SIZE];
     std::memset(worst, 0x01, UNIT_TEXT_SIZE);
@@ -136,61 +130,6 @@ TEST(CliFormat, UtcTimestampsAndJsonEscapes)
     jsonString(worst, json, sizeof json);
     EXPECT_EQ(std::strlen(json), UNIT_TEXT_SIZE * 6 + 2);
 }
-
-// ---- the device commands on a scripted line and a virtual clock ----
-
-struct Chunk {
-    std::int64_t at; // virtual ms
-    std::string bytes;
-    bool fails;
-};
-
-struct FakeLine {
-    std::int64_t now = 0;
-    std::vector<Chunk> script;
-    std::size_t next = 0;
-    std::vector<std::pair<std::int64_t, unsigned>> sent; // (time, code) of each frame written
-    FrameAssembly sentAssembly = {};
-};
-
-FakeLine *fakeOf(void *context)
-{
-    return static_cast<FakeLine *>(context);
-}
-
-const CtlOps FAKE_OPS = {
-    nullptr,
-    [](void *, const char *) { return SerialOpenResult::ok; },
-    [](void *c, std::uint8_t *buffer, int size, int timeoutMs) {
-        FakeLine *f = fakeOf(c);
-        if (f->next < f->script.size() && f->script[f->next].at <= f->now + timeoutMs) {
-            const Chunk &chunk = f->script[f->next++];
-            f->now = chunk.at > f->now ? chunk.at : f->now;
-            if (chunk.fails)
-                return SERIAL_READ_FAILED;
-            EXPECT_LE(static_cast<int>(chunk.bytes.size()), size);
-            std::memcpy(buffer, chunk.bytes.data(), chunk.bytes.size());
-            return static_cast<int>(chunk.bytes.size());
-        }
-        f->now += timeoutMs;
-        return 0;
-    },
-    [](void *c, const std::uint8_t *bytes, int count) {
-        FakeLine *f = fakeOf(c);
-        assembleFrames(
-            &f->sentAssembly, bytes, count,
-            [](void *c2, DeviceCode code) { fakeOf(c2)->sent.push_back({fakeOf(c2)->now, code}); }, f);
-        return true;
-    },
-    [](void *) {},
-    [](void *c) { return fakeOf(c)->now; },
-    [](void *c) -> std::int64_t { return 1700000000000LL + fakeOf(c)->now; },
-    [](void *c, int ms) { fakeOf(c)->now += ms; },
-    [](void *) {},
-    [](void *) { return false; },
-    [](void *) { return false; },
-    {}, // no output file: a test that writes one puts its own in
-};
 
 // ---- the commands through the dispatch, with files in a temp dir ----
 
@@ -217,16 +156,7 @@ protected:
         std::fclose(f);
         return p;
     }
-    static std::string text(FILE *f)
-    {
-        std::string s;
-        std::rewind(f);
-        char buf[4096];
-        std::size_t n;
-        while ((n = std::fread(buf, 1, sizeof buf, f)) > 0)
-            s.append(buf, n);
-        return s;
-    }
+    static std::string text(FILE *f) { return streamText(f); }
     int run(std::initializer_list<const char *> words)
     {
         std::vector<char *> argv;
@@ -479,6 +409,106 @@ TEST(CliSave, OnAFullDiskTheOldFileStaysAsItWasAndNothingIsLeftBehind)
     }
     umount2(dir, MNT_DETACH);
     rmdir(dir);
+}
+
+// ---- at the edges: argument lists, a unit text without its terminator, peak code boundaries, noise ----
+
+TEST(CliArgs, EachArgumentListGivesItsOutcome)
+{
+    const struct {
+        std::vector<const char *> words; // after "k614ctl"
+        ParseOutcome outcome;
+        const char *says; // in the usage error, or nullptr
+    } cases[] = {
+        {{"log", "P", "--duration", "1.5"}, ParseOutcome::run, nullptr},
+        {{"log", "P", "--duration=0.001"}, ParseOutcome::run, nullptr},
+        {{"log", "P", "--duration", "0"}, ParseOutcome::usageError, "--duration needs seconds greater than 0"},
+        {{"log", "P", "--duration", "1e3"}, ParseOutcome::usageError, "--duration"},
+        {{"log", "P", "--csv="}, ParseOutcome::usageError, "--csv"},
+        {{"read", "P", "extra"}, ParseOutcome::usageError, "extra"},
+        {{"diff", "a", "b", "c"}, ParseOutcome::usageError, "not expected"},
+        {{"read", "P", "-o", "F", "--json"}, ParseOutcome::usageError, "excludes"},
+        {{"write", "P"}, ParseOutcome::usageError, "FILE.614 is required"},
+        {{"show", "--json", "--", "-dash.614"}, ParseOutcome::run, nullptr},
+        {{"frob"}, ParseOutcome::usageError, "unknown command 'frob'"},
+        {{}, ParseOutcome::usageError, "no command given"},
+        {{"--version"}, ParseOutcome::version, nullptr},
+        {{"publish", "P"}, ParseOutcome::usageError, "--broker is required"},
+        {{"publish", "P", "--broker", "h", "--qos", "2"}, ParseOutcome::usageError, "--qos"},
+        {{"publish", "P", "--broker", "h", "--every", "0"}, ParseOutcome::usageError, "--every"},
+        {{"publish", "P", "--broker", "h", "--password", "x"}, ParseOutcome::usageError, "--password"},
+    };
+    for (const auto &c : cases) {
+        FILE *err = std::tmpfile();
+        CtlArgs args;
+        EXPECT_EQ(parseWords(c.words, &args, err), c.outcome) << (c.words.empty() ? "(none)" : c.words[0]);
+        const std::string message = streamText(err);
+        std::fclose(err);
+        const bool said = c.says && message.find(c.says) != std::string::npos &&
+                          message.find("\nTry 'k614ctl") != std::string::npos;
+        EXPECT_TRUE(c.says ? said : message.empty()) << message;
+    }
+    CtlArgs args;
+    ASSERT_EQ(parseWords({"publish", "P", "--broker", "h", "--qos", "1", "--duration", "1.5"}, &args, stderr),
+              ParseOutcome::run);
+    EXPECT_EQ(args.qos, 1);
+    EXPECT_EQ(args.durationMs, 1500);
+}
+
+TEST_F(CliCommands, AUnitTextFillingAll32BytesIsShownWholeAndNothingAfterIt)
+{
+    ParameterSet full = {};
+    std::memset(full.unitText, 'k', UNIT_TEXT_SIZE);
+    full.zero = 0x4141; // the bytes right after the text, "AA": never part of it
+    ParameterSet shorter = full;
+    shorter.unitText[UNIT_TEXT_SIZE - 1] = 0;
+    const std::string a = save("a.614", &full, sizeof full), b = save("b.614", &shorter, sizeof shorter);
+    const std::string k32(UNIT_TEXT_SIZE, 'k');
+    ASSERT_EQ(run({"k614ctl", "diff", a.c_str(), b.c_str()}), EXIT_DIFFER);
+    EXPECT_EQ(text(out), "unitText: \"" + k32 + "\" -> \"" + k32.substr(1) + "\"\n");
+    ASSERT_EQ(run({"k614ctl", "show", "--json", a.c_str()}), EXIT_DONE);
+    ASSERT_EQ(run({"k614ctl", "show", a.c_str()}), EXIT_DONE);
+    const std::string shown = text(out);
+    EXPECT_NE(shown.find("\"unitText\": \"" + k32 + "\""), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Unit:  " + k32 + "\n"), std::string::npos) << shown;
+    EXPECT_EQ(shown.find("kA"), std::string::npos) << shown;
+}
+
+TEST(CliLineRecord, PeakCodesAtTheirRangeBoundaries)
+{
+    constexpr std::int32_t N = NOT_REPORTED;
+    const std::int32_t cases[][5] = {
+        // code, the row's measurement (N: no row), max, min and dP/dt peak; 400 is max peak 0, not min peak 200
+        {199, 199, N, N, N}, {200, N, N, 0, N}, {399, N, N, 199, N}, {400, N, 0, N, N},
+        {599, N, 199, N, N}, {600, N, N, N, 0}, {999, N, N, N, 399}, {1000, N, N, N, N},
+    };
+    for (const auto &c : cases) {
+        LineRecord r;
+        resetLineRecord(&r);
+        recordCode(&r, static_cast<DeviceCode>(c[0]));
+        const std::vector<std::int32_t> got = {r.rowCount == 1 ? r.rows[0].measurement : N, r.maxPeak, r.minPeak,
+                                               r.dpdtPeak};
+        EXPECT_EQ(got, std::vector<std::int32_t>(c + 1, c + 5)) << c[0];
+    }
+}
+
+TEST_F(CliCommands, ALineOfNoiseIsASilentLineToTheLog)
+{
+    // Twelve bytes every 20 ms, never CR: as much as a streaming device brings, none of it a frame.
+    FakeLine line;
+    unsigned seed = 1;
+    for (int at = 20; at <= 3000; at += 20) {
+        std::string noise;
+        for (int i = 0; i < 12; ++i) {
+            seed = seed * 1103515245u + 12345u;
+            const char b = static_cast<char>(seed >> 16);
+            noise += b == 0x0D ? 0x0E : b;
+        }
+        line.script.push_back({at, noise, false});
+    }
+    const std::string csv = path("noise.csv");
+    EXPECT_EQ(runFake(&line, {"k614ctl", "log", "PORT", "--csv", csv.c_str(), "--duration", "3"}, out, err), EXIT_DONE);
+    EXPECT_EQ(text(err), "k614ctl: PORT: no data from the device for 2 s\n");
 }
 
 } // namespace
