@@ -10,7 +10,7 @@
 #include <sys/mount.h>
 #include <vector>
 
-#include "tests/cli/cli_process_support.h"
+#include "tests/cli/cli_support.h"
 #include "tests/native/range_file_cases.h"
 
 namespace {

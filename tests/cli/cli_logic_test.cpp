@@ -18,7 +18,7 @@
 #include "cli/line_record.h"
 #include "cli/parameter_file.h"
 #include "link/frame_codec.h"
-#include "tests/cli/cli_logic_support.h"
+#include "tests/cli/cli_support.h"
 #include "tests/native/fake_file_replace.h"
 
 namespace {
@@ -159,19 +159,9 @@ protected:
     static std::string text(FILE *f) { return streamText(f); }
     int run(std::initializer_list<const char *> words)
     {
-        std::vector<char *> argv;
-        for (const char *w : words)
-            argv.push_back(const_cast<char *>(w));
-        argv.push_back(nullptr);
-        CtlArgs args;
-        if (parseCtlArgs(static_cast<int>(argv.size() - 1), argv.data(), &args, err) != ParseOutcome::run)
-            return EXIT_USAGE;
         // The offline commands must not touch the line: a fake with nothing scripted.
         FakeLine line;
-        CtlOps ops = FAKE_OPS;
-        ops.context = &line;
-        const CtlIo io = {out, err};
-        const int rc = runCtlCommand(args, ops, io);
+        const int rc = runFake(&line, words, out, err);
         EXPECT_TRUE(line.sent.empty());
         return rc;
     }
@@ -288,19 +278,6 @@ TEST_F(CliCommands, FilesThatAreNotParameterFilesAreRefusedWithOneLine)
         EXPECT_EQ(std::count(message.begin(), message.end(), '\n'), 1) << message;
     }
     EXPECT_EQ(text(out), "") << "nothing listed, nothing sent";
-}
-
-int runFake(FakeLine *line, std::initializer_list<const char *> words, FILE *out, FILE *err)
-{
-    std::vector<char *> argv;
-    for (const char *w : words)
-        argv.push_back(const_cast<char *>(w));
-    CtlArgs args;
-    EXPECT_EQ(parseCtlArgs(static_cast<int>(argv.size()), argv.data(), &args, err), ParseOutcome::run);
-    CtlOps ops = FAKE_OPS;
-    ops.context = line;
-    const CtlIo io = {out, err};
-    return runCtlCommand(args, ops, io);
 }
 
 TEST_F(CliCommands, WritePacesItsCodesAndGivesUpOnASilentDevice)
