@@ -83,21 +83,6 @@ inline FakeLine *fakeOf(void *context)
     return static_cast<FakeLine *>(context);
 }
 
-inline int readScripted(FakeLine *line, std::uint8_t *buffer, int size, int timeoutMs)
-{
-    if (line->next < line->script.size() && line->script[line->next].at <= line->now + timeoutMs) {
-        const Chunk &chunk = line->script[line->next++];
-        line->now = chunk.at > line->now ? chunk.at : line->now;
-        if (chunk.fails)
-            return SERIAL_READ_FAILED;
-        EXPECT_LE(static_cast<int>(chunk.bytes.size()), size);
-        std::memcpy(buffer, chunk.bytes.data(), chunk.bytes.size());
-        return static_cast<int>(chunk.bytes.size());
-    }
-    line->now += timeoutMs;
-    return 0;
-}
-
 inline const CtlOps FAKE_OPS = {
     nullptr,
     [](void *c, const char *) {
@@ -106,7 +91,20 @@ inline const CtlOps FAKE_OPS = {
         const bool ok = f->openedAt.size() > f->opens.size() || f->opens[f->openedAt.size() - 1];
         return ok ? SerialOpenResult::ok : SerialOpenResult::noSuchPort;
     },
-    [](void *c, std::uint8_t *buffer, int size, int ms) { return readScripted(fakeOf(c), buffer, size, ms); },
+    [](void *c, std::uint8_t *buffer, int size, int timeoutMs) {
+        FakeLine *f = fakeOf(c);
+        if (f->next < f->script.size() && f->script[f->next].at <= f->now + timeoutMs) {
+            const Chunk &chunk = f->script[f->next++];
+            f->now = chunk.at > f->now ? chunk.at : f->now;
+            if (chunk.fails)
+                return SERIAL_READ_FAILED;
+            EXPECT_LE(static_cast<int>(chunk.bytes.size()), size);
+            std::memcpy(buffer, chunk.bytes.data(), chunk.bytes.size());
+            return static_cast<int>(chunk.bytes.size());
+        }
+        f->now += timeoutMs;
+        return 0;
+    },
     [](void *c, const std::uint8_t *bytes, int count) {
         FakeLine *f = fakeOf(c);
         assembleFrames(

@@ -35,9 +35,8 @@ TEST(PublishQueue, HandsOutInOrderKeepsWhatIsUnconfirmedAndDropsTheOldestWhenFul
     resetPublishQueue(q.get());
     for (int i = 0; i < 5; ++i)
         pushQueued(q.get(), 1000 + i, QueuedKind::measurement, 50 + i);
-    EXPECT_EQ(takeNext(q.get()), 1u);
-    EXPECT_EQ(takeNext(q.get()), 2u);
-    EXPECT_EQ(takeNext(q.get()), 3u);
+    for (std::uint64_t want = 1; want <= 3; ++want)
+        EXPECT_EQ(takeNext(q.get()), want);
     EXPECT_EQ(queuedInFlight(*q), 3);
     confirmQueued(q.get(), 1);
     EXPECT_EQ(q->count, 4);
