@@ -99,6 +99,16 @@ void LinePacer::clear()
     blocked_ = false;
 }
 
+void LinePacer::clearAfterFrameOnLine()
+{
+    if (queue_.empty() || queue_.front().sent == 0) {
+        clear();
+        return;
+    }
+    queue_.erase(queue_.begin() + 1, queue_.end());
+    queuedBytes_ = queue_.front().bytes.size() - queue_.front().sent;
+}
+
 double LinePacer::measuredSeconds() const
 {
     if (measurements_ < 2)

@@ -29,6 +29,10 @@ public:
     // The port refused bytes: wait for it to become writable.
     bool waitingForRoom() const { return blocked_; }
     void clear();
+    // Drops every frame not yet begun; a frame partly on the line is finished,
+    // as a device that stops sending stops between frames (a cut frame would
+    // spoil the first one sent after it).
+    void clearAfterFrameOnLine();
 
     std::size_t queuedBytes() const { return queuedBytes_; }
     std::uint64_t framesDropped() const { return dropped_; }

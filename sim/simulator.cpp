@@ -177,7 +177,7 @@ void Simulator::sendRaw(const std::vector<std::uint8_t> &bytes, SimClock::time_p
 void Simulator::goSilent(const char *why)
 {
     sending_ = false;
-    pacer_.clear();
+    pacer_.clearAfterFrameOnLine();
     log_.event(why);
 }
 
