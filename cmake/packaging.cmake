@@ -65,8 +65,6 @@ elseif(K614_SANITIZE STREQUAL "")
     install(CODE "execute_process(COMMAND ${CMAKE_STRIP}
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/k614mon/K614Mon.exe\")")
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${K614_DOC_DIR})
-    install(FILES ${CMAKE_SOURCE_DIR}/packaging/lintian-overrides DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides
-            RENAME k614mon)
 
     # Man pages from each tool's --help and --version; changelog; both gzip -9n as Debian wants them.
     find_program(K614_HELP2MAN help2man REQUIRED)
