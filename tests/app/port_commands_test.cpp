@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -449,6 +451,55 @@ TEST(ReplyCheck, AwaitingTheAnswerReturnsOnceTheWholeSetHasArrived)
     EXPECT_FALSE(awaitUploadAnswer(300));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     partial.join();
+}
+
+// A scripted clock in milliseconds: the answer's first code and its last one
+// arrive at given times (NEVER: not at all), and every wait moves the clock on.
+struct ScriptedAnswer {
+    static constexpr std::uint64_t NEVER = ~std::uint64_t{0};
+    std::uint64_t firstAt, wholeAt;
+    std::uint64_t clock = 0;
+};
+
+const AnswerWaitOps SCRIPTED_ANSWER_WAIT = {
+    nullptr,
+    [](void *c, unsigned timeoutMs) {
+        ScriptedAnswer &a = *static_cast<ScriptedAnswer *>(c);
+        const bool comes = a.firstAt <= a.clock + timeoutMs;
+        a.clock = comes ? std::max(a.clock, a.firstAt) : a.clock + timeoutMs;
+        return comes;
+    },
+    [](void *c) {
+        const ScriptedAnswer &a = *static_cast<ScriptedAnswer *>(c);
+        return a.clock >= a.wholeAt;
+    },
+    [](void *c) { return static_cast<ScriptedAnswer *>(c)->clock * 1000; },
+    [](void *c, std::uint64_t us) { static_cast<ScriptedAnswer *>(c)->clock += us / 1000; },
+};
+
+TEST(ReplyCheck, TheWholeWaitEndsWithinItsLimit)
+{
+    constexpr std::uint64_t NEVER = ScriptedAnswer::NEVER;
+    const struct {
+        std::uint64_t firstAt, wholeAt;
+        unsigned limit;
+        bool answered;
+        std::uint64_t endsAt;
+    } rows[] = {
+        {20, 120, 5000, true, 120},
+        {NEVER, NEVER, 300, false, 300},
+        {20, NEVER, 302, false, 302}, // the last poll is cut short
+        {301, 301, 302, true, 301},
+        {299, NEVER, 300, false, 300},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE("limit " + std::to_string(r.limit) + ", first code at " + std::to_string(r.firstAt));
+        ScriptedAnswer answer{r.firstAt, r.wholeAt};
+        AnswerWaitOps ops = SCRIPTED_ANSWER_WAIT;
+        ops.context = &answer;
+        EXPECT_EQ(awaitUploadAnswerOn(ops, r.limit), r.answered);
+        EXPECT_EQ(answer.clock, r.endsAt);
+    }
 }
 
 TEST(ReplyCheck, AnEarlierSignalIsNoAnswer)
