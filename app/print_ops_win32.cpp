@@ -3,6 +3,7 @@
 
 #include "app/main_window_win32.h"
 #include "base/shell_messages.h"
+#include "fileio/replacing_file.h"
 #include "report/print_report_win32.h"
 #include "report/printer_choice_win32.h"
 
@@ -11,9 +12,9 @@ static long chooseWindowPrinter(PrinterDc *dc)
     return choosePrinter(systemPrinterOps(), mainWindow, dc);
 }
 
-static long printWindowReport(PrinterDc dc)
+static long printWindowReport(PrinterDc dc, PrintStep *failed)
 {
-    return printReport(static_cast<HDC>(dc), captionText);
+    return printReport(static_cast<HDC>(dc), captionText, failed);
 }
 
 static void deleteDc(PrinterDc dc)
@@ -28,6 +29,7 @@ static void showError(const char *text)
 
 const PrintOps &windowPrintOps()
 {
-    static const PrintOps ops = {chooseWindowPrinter, printWindowReport, deleteDc, showError, showErrorCode};
+    // The printer calls' codes are the system's, as the file calls' are.
+    static const PrintOps ops = {chooseWindowPrinter, printWindowReport, deleteDc, describeFileError, showError};
     return ops;
 }

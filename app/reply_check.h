@@ -1,6 +1,8 @@
 // replyCheck: asks the device for its parameters and waits for the first answer.
 #pragma once
 
+#include <cstdint>
+
 inline constexpr unsigned PORT_OPENED_WAIT_MS = 3000; // after a port change from the menu
 inline constexpr unsigned PROBE_WAIT_MS = 2000;       // per port tried by Auto connect
 
@@ -20,3 +22,17 @@ inline constexpr unsigned ANSWER_POLL_MS = 5;
 // still hold what was there before (a loaded file's values, say), and would
 // seem to confirm them.
 bool awaitUploadAnswer(unsigned timeoutMs);
+
+// The clock and the waits of awaitUploadAnswer; a test stands a scripted
+// clock in for them.
+struct AnswerWaitOps {
+    void *context;
+    bool (*replyCheck)(void *context, unsigned timeoutMs); // the answer's first code within timeoutMs
+    bool (*wholeAnswerSeen)(void *context);                // all 23 parameters since the request
+    std::uint64_t (*nowUs)(void *context);                 // microseconds, never going back
+    void (*sleepUs)(void *context, std::uint64_t us);
+};
+
+// awaitUploadAnswer on ops: the whole wait, first code and rest together,
+// ends within timeoutMs of the call.
+bool awaitUploadAnswerOn(const AnswerWaitOps &ops, unsigned timeoutMs);

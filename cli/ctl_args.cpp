@@ -11,6 +11,7 @@
 static constexpr char TOOL[] = "k614ctl";
 // Longest --duration accepted: a little over a year of logging.
 static constexpr std::int64_t DURATION_MAX_MS = 400LL * 24 * 3600 * 1000;
+static constexpr int DURATION_DECIMALS = 3; // milliseconds
 
 static const char GENERAL_USAGE[] =
     "Usage: k614ctl COMMAND [ARGUMENTS]\n"
@@ -89,7 +90,7 @@ static const char LOG_USAGE[] =
     "and \"dvdt 65052\".\n"
     "\n"
     "  --csv FILE    write the rows to FILE instead of standard output\n"
-    "  --duration S  stop after S seconds (decimals allowed)\n"
+    "  --duration S  stop after S seconds (up to 3 decimals, at most 34560000)\n"
     "\n"
     "Ctrl-C ends the log; every row read so far is written. When stderr is a\n"
     "terminal a status line there shows the rows, their rate, the last value and\n"
@@ -127,7 +128,7 @@ static const char PUBLISH_USAGE[] =
     "  --tls CAFILE         TLS, the broker's certificate checked against CAFILE\n"
     "  --every N            publish every Nth measurement only (default 1)\n"
     "  --qos 0|1            QoS of the measurements (default 0)\n"
-    "  --duration S         stop after S seconds (decimals allowed)\n"
+    "  --duration S         stop after S seconds (up to 3 decimals, at most 34560000)\n"
     "\n"
     "While the broker cannot be reached k614ctl reconnects (0.25 s, doubling up to\n"
     "4 s) and keeps the measurements, up to 10 minutes at 50 a second; they are\n"
@@ -200,7 +201,10 @@ static ParseOutcome args_usageError(std::FILE *err, CtlCommand command, const ch
     return ParseOutcome::usageError;
 }
 
-// Seconds with up to three decimals, greater than 0.
+// Seconds as digits with up to three decimals after a point, greater than 0
+// and at most DURATION_MAX_MS. A finer time would be cut to the millisecond
+// without a word, so a fourth decimal is refused rather than dropped; "5."
+// and ".5" are refused as not written out.
 static bool args_parseSeconds(const char *text, std::int64_t *ms)
 {
     std::int64_t whole = 0;
@@ -215,19 +219,17 @@ static bool args_parseSeconds(const char *text, std::int64_t *ms)
     std::int64_t fraction = 0;
     if (*p == '.') {
         int digits = 0;
-        for (++p; *p >= '0' && *p <= '9'; ++p, ++digits) {
-            if (digits < 3)
-                fraction = fraction * 10 + (*p - '0');
-        }
-        if (digits == 0)
+        for (++p; *p >= '0' && *p <= '9'; ++p, ++digits)
+            fraction = fraction * 10 + (*p - '0');
+        if (digits == 0 || digits > DURATION_DECIMALS)
             return false;
-        for (; digits < 3; ++digits)
+        for (; digits < DURATION_DECIMALS; ++digits)
             fraction *= 10;
     }
     if (*p != 0)
         return false;
     *ms = whole * 1000 + fraction;
-    return *ms > 0;
+    return *ms > 0 && *ms <= DURATION_MAX_MS;
 }
 
 // The strings CLI11 fills; each is copied back into argv's own storage by pointer.
@@ -379,10 +381,15 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
     for (const auto &g : given)
         if (sub->get_option_no_throw(g.name) && sub->count(g.name) > 0 && g.value->empty())
             return args_usageError(err, command, "missing value after", g.name);
-    if (t.operands[0].empty() || (!t.operands[1].empty() ? false : (command == CtlCommand::write ||
-                                                                      command == CtlCommand::diff)))
-        return args_usageError(err, command, "an operand is empty", nullptr);
+    // An empty port would reach the system's open as a name it cannot print.
+    const int operands = command == CtlCommand::write || command == CtlCommand::diff ? 2 : 1;
+    static const char *const EMPTY[][2] = {{"FILE.614 is empty", "second FILE.614 is empty"},
+                                           {"PORT is empty", "FILE.614 is empty"}};
+    for (int i = 0; i < operands; ++i)
+        if (t.operands[i].empty())
+            return args_usageError(err, command, EMPTY[portFirst ? 1 : 0][i], nullptr);
     if (!t.duration.empty() && !args_parseSeconds(t.duration.c_str(), &args->durationMs))
-        return args_usageError(err, command, "--duration needs seconds greater than 0, not", t.duration.c_str());
+        return args_usageError(err, command, "--duration needs seconds greater than 0, at most 3 decimals, not",
+                               t.duration.c_str());
     return ParseOutcome::run;
 }

@@ -60,16 +60,6 @@ private:
     bool committed_ = false;
 };
 
-// A failed write is told and the next part is still tried, so that the user
-// hears of each; but a file with a part missing never replaces the old one.
-bool writePart(const BitmapDumpOps &ops, const std::uint8_t *bytes, std::uint32_t count)
-{
-    if (ops.writeFile(ops.context, bytes, count))
-        return true;
-    tell(ops, MSG_BMP_WRITE_FAILED);
-    return false;
-}
-
 // What the record may hold, known from the depth that sized it.
 std::uint32_t recordCapacity(const BitmapInfoFields &built)
 {
@@ -155,9 +145,14 @@ void writeBitmapRecord(const BitmapDumpOps &ops, std::uint8_t *record)
     }
     std::uint8_t fileHeader[BMP_FILE_HEADER_SIZE];
     encodeFileHeader(bitmapFileHeader(fetched), fileHeader);
-    bool whole = writePart(ops, fileHeader, BMP_FILE_HEADER_SIZE);
-    whole = writePart(ops, record, static_cast<std::uint32_t>(recordOut)) && whole;
-    whole = writePart(ops, pixels.get(), fetched.sizeImage) && whole;
-    if (whole && !file.commit())
+    // The first failed write ends the writing and is told once: on a full
+    // disk every later write fails the same way, and three boxes would say no
+    // more than one. A file with a part missing never replaces the old one.
+    const bool whole = ops.writeFile(ops.context, fileHeader, BMP_FILE_HEADER_SIZE) &&
+                       ops.writeFile(ops.context, record, static_cast<std::uint32_t>(recordOut)) &&
+                       ops.writeFile(ops.context, pixels.get(), fetched.sizeImage);
+    if (!whole)
+        tell(ops, MSG_BMP_WRITE_FAILED);
+    else if (!file.commit())
         tell(ops, MSG_BMP_CLOSE_FAILED);
 }

@@ -7,6 +7,10 @@
 // rejects jobs, a server that is gone) says so only there.
 #pragma once
 
+// The step that failed, so that the user can be told which.
+enum class PrintStep { none, startDocument, startPage, endPage, endDocument };
+inline constexpr int PRINT_STEP_COUNT = 5;
+
 struct PrintJobOps {
     void *context;
     bool (*startDocument)(void *context); // StartDocA above 0
@@ -18,5 +22,5 @@ struct PrintJobOps {
 };
 
 // 0 when the whole job went out, else the system's code of the step that
-// failed (printFailureCode: never 0).
-long runPrintJob(const PrintJobOps &ops);
+// failed (printFailureCode: never 0), *failed naming that step.
+long runPrintJob(const PrintJobOps &ops, PrintStep *failed);

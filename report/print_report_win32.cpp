@@ -219,10 +219,10 @@ void printParameterList(HDC dc, int x0, int y0)
         text(dc, l.at.x, l.at.y, l.text);
 }
 
-long printReport(HDC dc, const char *documentName)
+long printReport(HDC dc, const char *documentName, PrintStep *failed)
 {
     PrintTarget target = {dc, documentName};
     const PrintJobOps ops = {&target,     job_startDocument, job_startPage, job_drawPage,
                              job_endPage, job_endDocument,   job_lastError};
-    return runPrintJob(ops);
+    return runPrintJob(ops, failed);
 }

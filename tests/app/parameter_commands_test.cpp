@@ -82,9 +82,11 @@ TEST_F(ParameterCommands, ParametersChecksTheDeviceThenOpensTheSheet)
 
     fake = FakeParameterShell{};
     uiState.transferConfirmPending = 0;
-    fake.sheetResult = 0; // Cancel
+    fake.sheetResult = 0; // Cancel: no box, nothing queued
     parametersCommand(fakeOps());
+    EXPECT_EQ(fake.log, (Log{"reply? 2000", "sheet"}));
     EXPECT_EQ(uiState.transferConfirmPending, 0);
+    EXPECT_TRUE(codeQueueEmpty());
 
     fake = FakeParameterShell{};
     fake.sheetResult = -1;

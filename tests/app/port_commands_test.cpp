@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <string>
 #include <thread>
 #include <vector>
@@ -449,6 +451,47 @@ TEST(ReplyCheck, AwaitingTheAnswerReturnsOnceTheWholeSetHasArrived)
     EXPECT_FALSE(awaitUploadAnswer(300));
     EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
     partial.join();
+}
+
+// A scripted clock in milliseconds: the answer's first and last codes come at
+// given times, and every wait moves the clock on.
+struct ScriptedAnswer {
+    std::uint64_t firstAt, wholeAt, clock;
+};
+
+TEST(ReplyCheck, TheWholeWaitEndsWithinItsLimit)
+{
+    constexpr std::uint64_t NEVER = ~std::uint64_t{0};
+    const struct {
+        ScriptedAnswer answer;
+        unsigned limit;
+        bool answered;
+        std::uint64_t endsAt;
+    } rows[] = {
+        {{20, 120, 0}, 5000, true, 120},
+        {{NEVER, NEVER, 0}, 300, false, 300},
+        {{20, NEVER, 0}, 302, false, 302}, // the last poll cut short
+    };
+    for (const auto &r : rows) {
+        ScriptedAnswer a = r.answer;
+        const AnswerWaitOps ops = {
+            &a,
+            [](void *c, unsigned ms) {
+                ScriptedAnswer &a = *static_cast<ScriptedAnswer *>(c);
+                const bool comes = a.firstAt <= a.clock + ms;
+                a.clock = comes ? std::max(a.clock, a.firstAt) : a.clock + ms;
+                return comes;
+            },
+            [](void *c) {
+                const ScriptedAnswer &a = *static_cast<ScriptedAnswer *>(c);
+                return a.clock >= a.wholeAt;
+            },
+            [](void *c) { return static_cast<ScriptedAnswer *>(c)->clock * 1000; },
+            [](void *c, std::uint64_t us) { static_cast<ScriptedAnswer *>(c)->clock += us / 1000; },
+        };
+        EXPECT_EQ(awaitUploadAnswerOn(ops, r.limit), r.answered) << r.limit;
+        EXPECT_EQ(a.clock, r.endsAt) << r.limit;
+    }
 }
 
 TEST(ReplyCheck, AnEarlierSignalIsNoAnswer)

@@ -310,17 +310,33 @@ TEST_F(TimerSteps, PanelCheckRepaintsWhenOnlyTheUnitTextChanged)
     EXPECT_FALSE(runPanelCheck());
 }
 
-TEST_F(TimerSteps, PanelCheckAsksForAFrameRedrawWhenTheMeasurementLosesADigit)
+TEST_F(TimerSteps, PanelCheckAsksForAFrameRedrawWhenAValueLosesADigit)
 {
-    dispatchCode(150);
-    runPanelCheck();
-    dispatchCode(100);
-    runPanelCheck();
-    EXPECT_EQ(uiState.frameRedrawRequested, 0) << "three digits to three";
-    dispatchCode(99);
-    EXPECT_TRUE(runPanelCheck());
-    EXPECT_EQ(uiState.frameRedrawRequested, 1);
+    // The measurement and the dPdt peak are drawn without leading blanks.
+    const struct {
+        const char *what;
+        DeviceCode before, after;
+        int redraw;
+    } rows[] = {
+        {"measurement, three digits to three", 150, 100, 0},
+        {"measurement, three digits to two", 100, 99, 1},
+        {"dPdt peak, three digits to three", DPDT_PEAK_BASE + 150, DPDT_PEAK_BASE + 100, 0},
+        {"dPdt peak, three digits to two", DPDT_PEAK_BASE + 100, DPDT_PEAK_BASE + 99, 1},
+    };
+    for (const auto &r : rows) {
+        SCOPED_TRACE(r.what);
+        resetAppState();
+        deviceParameters.dpdtMode = 1;
+        dispatchCode(57);
+        dispatchCode(r.before);
+        runPanelCheck();
+        uiState.frameRedrawRequested = 0;
+        dispatchCode(r.after);
+        EXPECT_TRUE(runPanelCheck());
+        EXPECT_EQ(uiState.frameRedrawRequested, r.redraw);
+    }
 
+    resetAppState();
     uiState.frameRedrawRequested = 0;
     dispatchCode(120);
     runPanelCheck();

@@ -335,7 +335,8 @@ TEST_F(Print, TheDeviceStreamGoesOnWithoutLossThroughAPrint)
 }
 
 // The print server refuses the job: nothing prints, and the user is told
-// ("Error printing!" with a code, one line, the error icon) instead of silence.
+// ("Error printing!" with a code, then the failed step and the system's reason
+// on a second line, the error icon) instead of silence.
 TEST_F(Print, AJobThePrintServerRefusesIsReported)
 {
     Program program;
@@ -350,7 +351,7 @@ TEST_F(Print, AJobThePrintServerRefusesIsReported)
         ASSERT_FALSE(box.empty()) << "a refused job showed no message";
         const BoxLook look = lookAtBox(box);
         EXPECT_TRUE(look.errorIcon);
-        EXPECT_EQ(look.textLines, 1);
+        EXPECT_EQ(look.textLines, 2);
         windowKeys(box, "Return");
         EXPECT_TRUE(waitWindowGone(box));
     }

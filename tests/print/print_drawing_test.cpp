@@ -308,8 +308,10 @@ TEST_F(PrintDrawing, EveryPieceLeavesTheDrawingStateAsItFoundIt)
 TEST_F(PrintDrawing, AJobThatCannotStartReturnsACodeAndDrawsNothing)
 {
     fillHeights(200);
-    const long result = printReport(bmp.dc, "K614 Configuration tool");
+    PrintStep step = PrintStep::none;
+    const long result = printReport(bmp.dc, "K614 Configuration tool", &step);
     EXPECT_NE(result, 0);
+    EXPECT_EQ(step, PrintStep::startDocument);
     EXPECT_EQ(countOtherThan(bmp, WHOLE, PANEL_COLOUR), 0);
     EXPECT_EQ(GetMapMode(bmp.dc), MM_TEXT);
 }

@@ -40,25 +40,31 @@ TEST(PrintJob, AFailedStepEndsTheJobWithTheSystemsCodeNeverZero)
         const char *failing;
         long lastError;
         long result;
+        PrintStep step;
         Log calls;
     };
     const Log whole = {"start document", "start page", "draw", "end page", "end document"};
     const Row rows[] = {
-        {"", 0, 0, whole},
-        {"start document", 1804, 1804, {"start document"}},
-        {"start page", 6, 6, {"start document", "start page"}},
-        {"end page", 1784, 1784, {"start document", "start page", "draw", "end page"}},
+        {"", 0, 0, PrintStep::none, whole},
+        {"start document", 1804, 1804, PrintStep::startDocument, {"start document"}},
+        {"start page", 6, 6, PrintStep::startPage, {"start document", "start page"}},
+        {"end page", 1784, 1784, PrintStep::endPage, {"start document", "start page", "draw", "end page"}},
         // The print server refused the job: the document's end says so, with
         // the system's code, or with a code of its own when wine leaves none.
-        {"end document", 1804, 1804, whole},
-        {"end document", 0, ERR_PRINT_NO_CODE, whole},
+        {"end document", 1804, 1804, PrintStep::endDocument, whole},
+        {"end document", 0, ERR_PRINT_NO_CODE, PrintStep::endDocument, whole},
+        // Wine's StartDocA and StartPage can fail leaving no code either.
+        {"start document", 0, ERR_PRINT_NO_CODE, PrintStep::startDocument, {"start document"}},
+        {"start page", 0, ERR_PRINT_NO_CODE, PrintStep::startPage, {"start document", "start page"}},
     };
     for (const Row &row : rows) {
         SCOPED_TRACE(std::string(row.failing) + " fails, code " + std::to_string(row.lastError));
         FakeJob job{row.failing, row.lastError, {}};
         PrintJobOps ops = OPS;
         ops.context = &job;
-        EXPECT_EQ(runPrintJob(ops), row.result);
+        PrintStep step = PrintStep::none;
+        EXPECT_EQ(runPrintJob(ops, &step), row.result);
+        EXPECT_EQ(step, row.step);
         EXPECT_EQ(job.log, row.calls);
     }
 }

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -251,6 +252,7 @@ struct FakeCommand {
     long chooseResult = 0;
     bool chosen = true;
     long printResult = 0;
+    PrintStep printFailed = PrintStep::none;
     std::vector<std::string> log;
 };
 
@@ -262,21 +264,18 @@ const PrintOps printOps = {
         *dc = cmd.chosen ? PRINTER_DC : nullptr;
         return cmd.chooseResult;
     },
-    [](PrinterDc dc) {
+    [](PrinterDc dc, PrintStep *failed) {
         EXPECT_EQ(dc, PRINTER_DC);
         cmd.log.push_back("print");
+        *failed = cmd.printFailed;
         return cmd.printResult;
     },
     [](PrinterDc dc) {
         EXPECT_EQ(dc, PRINTER_DC);
         cmd.log.push_back("delete");
     },
+    [](long code, char *text, std::size_t size) { std::snprintf(text, size, "reason %ld", code); },
     [](const char *text) { cmd.log.push_back(std::string("Error! ") + text); },
-    [](const char *text, long code) {
-        char message[CODE_MESSAGE_SIZE];
-        formatCodeMessage(message, sizeof message, text, code);
-        cmd.log.push_back(std::string("Error! ") + message);
-    },
 };
 
 TEST(PrintCommand, PrintsMessagesEachFailureAndAlwaysDeletesTheContext)
@@ -297,10 +296,13 @@ TEST(PrintCommand, PrintsMessagesEachFailureAndAlwaysDeletesTheContext)
     printCommand(printOps);
     EXPECT_EQ(cmd.log, (Log{"choose", "Error! Unable to open printer"}));
 
+    // The code the program has always shown, then which step failed and why.
     cmd = FakeCommand{};
-    cmd.printResult = 1804;
+    cmd.printResult = 6;
+    cmd.printFailed = PrintStep::startDocument;
     printCommand(printOps);
-    EXPECT_EQ(cmd.log, (Log{"choose", "print", "Error! Error printing!: 1804", "delete"}));
+    EXPECT_EQ(cmd.log, (Log{"choose", "print",
+                            "Error! Error printing!: 6\nThe printer did not start the document: reason 6", "delete"}));
 }
 
 } // namespace

@@ -18,7 +18,7 @@
 namespace {
 
 std::string chosenPath;
-int dumpMessages = 0; // all of them "Error Writing file to disc" on a full disk
+int dumpMessages = 0; // "Error Writing file to disc" on a full disk, once
 
 // A dump of a 64 x 64 picture (16 KB of pixels) into chosenPath, the boxes
 // counted instead of shown; true when it reported a failure.
@@ -40,7 +40,7 @@ bool dumpFails(const std::string &path)
     };
     ops.showMessage = [](void *, const char *, const char *text) {
         EXPECT_STREQ(text, "Error Writing file to disc");
-        ++dumpMessages;
+        EXPECT_EQ(++dumpMessages, 1) << "one box for the whole dump";
     };
     ScopedLocalMemory record(buildBitmapInfo(nullptr, bitmap.get()));
     writeBitmapRecord(ops, static_cast<std::uint8_t *>(record.get()));
