@@ -38,14 +38,20 @@ TEST(PublishQueue, HandsOutInOrderKeepsWhatIsUnconfirmedAndDropsTheOldestWhenFul
     for (std::uint64_t want = 1; want <= 3; ++want)
         EXPECT_EQ(takeNext(q.get()), want);
     EXPECT_EQ(queuedInFlight(*q), 3);
-    confirmQueued(q.get(), 1);
-    EXPECT_EQ(q->count, 4);
-    // The connection goes: 2 and 3 were out but not confirmed, and go out again.
+    // 3 (a measurement written at QoS 0) is confirmed while 1 and 2 (QoS 1) wait: it confirms itself alone.
+    confirmQueued(q.get(), 3);
+    EXPECT_EQ(q->count, 5);
+    // The connection goes: 1 and 2 go out again, in order, and 3 does not.
     rewindQueued(q.get());
-    for (std::uint64_t want = 2; want <= 5; ++want)
+    for (std::uint64_t want : {1, 2, 4, 5})
         EXPECT_EQ(takeNext(q.get()), want);
     EXPECT_EQ(takeNext(q.get()), 0u) << "all out";
+    confirmQueued(q.get(), 2);
+    EXPECT_EQ(q->count, 5) << "the oldest is still unconfirmed";
+    confirmQueued(q.get(), 1);
+    EXPECT_EQ(q->count, 2);
     confirmQueued(q.get(), 5);
+    confirmQueued(q.get(), 4);
     EXPECT_EQ(q->count, 0);
 
     // Full: the oldest go, counted; what is handed out next is the oldest kept.
@@ -133,7 +139,7 @@ TEST(PublishStart, BadBrokerMissingFilesAndAMissingPortEndAtOnce)
         const char *says;
     } cases[] = {
         {{"--broker", "h:x"}, EXIT_USAGE, "--broker needs HOST or HOST:PORT, not 'h:x'"},
-        {{"--broker", "h", "--password-file", "/nonexistent/pw"}, EXIT_FILE_ERROR, "cannot open the password file"},
+        {{"--broker", "h", "--password-file", "/nonexistent/pw"}, EXIT_FILE_ERROR, "cannot read the password file"},
         {{"--broker", "h", "--tls", "/nonexistent/ca.pem"}, EXIT_FILE_ERROR, "cannot open the CA file"},
         {{"--broker", "h"}, EXIT_PORT_ERROR, "P: no such port"},
     };
