@@ -235,7 +235,7 @@ struct ArgTexts {
     std::string operands[2];
     std::string output, csv, duration, broker, topic, clientId, username, passwordFile, tlsCa;
     int every = 1;
-    int qos = 0;
+    int qos = 1;
     bool json = false, dryRun = false, version = false;
 };
 

@@ -33,7 +33,8 @@ static constexpr char TOOL[] = "k614ctl";
 // after the reconnect.
 static constexpr int KEEPALIVE_S = 5;
 static constexpr std::int64_t ACK_WAIT_MS = 3000;
-static constexpr std::int64_t CONNACK_WAIT_MS = 5000;
+// Shorter than the keep-alive, which libmosquitto also applies to the CONNECT.
+static constexpr std::int64_t CONNACK_WAIT_MS = 4000;
 static constexpr int BACKOFF_FIRST_MS = 250;
 static constexpr int BACKOFF_MAX_MS = 4000;
 // Queue items handed to the client and not yet confirmed; besides them, the retained state messages.
@@ -276,6 +277,11 @@ static void network_service(Connection *c, int timeoutMs)
     if (poll(fds, sock >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN))
         network_takeNudges();
     const int rc = mosquitto_loop(c->mosq, 0, 1);
+    if (rc != MOSQ_ERR_SUCCESS && !c->why[0])
+        std::snprintf(c->why, sizeof c->why, "%s",
+                      rc == MOSQ_ERR_ERRNO       ? std::strerror(errno)
+                      : rc == MOSQ_ERR_KEEPALIVE ? "no answer within the keep-alive time"
+                                                 : mosquitto_strerror(rc));
     if (rc != MOSQ_ERR_SUCCESS)
         c->lost = true;
     if (rc == MOSQ_ERR_TLS)
@@ -409,18 +415,20 @@ static bool network_connect(const PublishConfig &cfg, Connection *c, int *rc)
 static void network_backOff(int ms, std::int64_t *drainUntil)
 {
     pollfd fd = {shared.wakeRead, POLLIN, 0};
-    std::int64_t until = publish_nowMs() + ms;
-    for (std::int64_t left = ms; left > 0; left = until - publish_nowMs()) {
-        if (poll(&fd, 1, static_cast<int>(left)) > 0)
-            network_takeNudges();
+    const std::int64_t end = publish_nowMs() + ms;
+    for (;;) {
         if (network_stopping()) {
             if (*drainUntil == 0)
                 *drainUntil = publish_nowMs() + DRAIN_MS;
-            if (*drainUntil < until)
-                until = *drainUntil;
             if (network_queued() == 0)
                 return;
         }
+        const std::int64_t until = *drainUntil != 0 && *drainUntil < end ? *drainUntil : end;
+        const std::int64_t left = until - publish_nowMs();
+        if (left <= 0)
+            return;
+        if (poll(&fd, 1, static_cast<int>(left)) > 0)
+            network_takeNudges();
     }
 }
 
