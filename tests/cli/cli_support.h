@@ -34,6 +34,7 @@
 #include "cli/exit_codes.h"
 #include "link/frame_assembly.h"
 #include "link/frame_codec.h"
+#include "params/parameter_layout.h"
 
 namespace cli_test {
 
@@ -48,6 +49,26 @@ inline std::string framesOf(std::initializer_list<unsigned> codes)
         bytes.append(reinterpret_cast<const char *>(frame), FRAME_SIZE);
     }
     return bytes;
+}
+
+inline std::string framesOf(const std::vector<unsigned> &codes)
+{
+    std::string bytes;
+    for (unsigned code : codes)
+        bytes += framesOf({code});
+    return bytes;
+}
+
+// The device's answer as the simulator sends it: limit1Mode first, the rest in send order, the unit text, its end.
+inline std::vector<unsigned> answerCodes(const ParameterSet &p)
+{
+    std::vector<unsigned> codes;
+    for (const ParameterField &f : PARAMETER_FIELDS)
+        codes.push_back(f.base + p.*f.member);
+    for (const char *c = p.unitText; *c; ++c)
+        codes.push_back(UNIT_CHAR_BASE + static_cast<unsigned char>(*c));
+    codes.push_back(UNIT_TEXT_END);
+    return codes;
 }
 
 // All of a stream's text, from its start.

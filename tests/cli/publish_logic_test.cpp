@@ -159,6 +159,8 @@ TEST(PublishStart, BadBrokerMissingFilesAndAMissingPortEndAtOnce)
 
 struct ReaderRig : FakeLine {
     std::vector<std::pair<std::int64_t, LinkStatus>> statuses; // at each nudge that brought a new one
+    std::vector<std::int32_t> dpdtPeaks;                       // at each nudge that brought new peaks
+    std::vector<ParameterSet> parameterSets;                   // at each nudge that brought a new set
     PublishRecord *record = nullptr;
 };
 
@@ -167,6 +169,7 @@ ReaderRig *rigOf(void *context)
     return static_cast<ReaderRig *>(context);
 }
 
+// What each nudge brings is taken at once, as the network side would.
 const PublishSinkOps RIG_SINK = {
     nullptr,
     [](void *) {},
@@ -175,45 +178,79 @@ const PublishSinkOps RIG_SINK = {
         ReaderRig *r = rigOf(c);
         if (r->record->statusChanged)
             r->statuses.push_back({r->now, r->record->status});
-        r->record->statusChanged = false;
+        if (r->record->peaksChanged)
+            r->dpdtPeaks.push_back(r->record->dpdtPeak);
+        if (r->record->parametersChanged)
+            r->parameterSets.push_back(r->record->parameters);
+        r->record->statusChanged = r->record->peaksChanged = r->record->parametersChanged = false;
     },
     [](void *) { return false; },
 };
 
+// The reader over rig's script until its stopAt, with --every; what it wrote on stderr.
+std::string runReader(ReaderRig *rig, PublishRecord *record, int every)
+{
+    resetPublishRecord(record);
+    record->statusChanged = false;
+    rig->record = record;
+    CtlOps line = FAKE_OPS;
+    line.context = static_cast<FakeLine *>(rig);
+    PublishSinkOps sink = RIG_SINK;
+    sink.context = rig;
+    CtlArgs args = {};
+    args.port = "P";
+    args.every = every;
+    FILE *err = std::tmpfile();
+    runPublishReader(args, line, CtlIo{stdout, err}, record, sink);
+    const std::string text = streamText(err);
+    std::fclose(err);
+    return text;
+}
+
+// The values of the queued items, in order, handed out; their kinds too when asked.
+std::vector<std::int32_t> queuedValues(PublishQueue *queue, std::vector<QueuedKind> *kinds = nullptr)
+{
+    std::vector<std::int32_t> values;
+    QueuedItem item;
+    while (nextQueued(*queue, &item)) {
+        markQueuedSent(queue, item.seq);
+        values.push_back(item.value);
+        if (kinds)
+            kinds->push_back(item.kind);
+    }
+    return values;
+}
+
+// `bytes` in pieces a read can take, one every stepMs from `at`.
+void addChunks(std::vector<Chunk> *script, std::int64_t at, int stepMs, const std::string &bytes)
+{
+    for (std::size_t i = 0; i < bytes.size(); i += LINE_READ_SIZE, at += stepMs)
+        script->push_back({at, bytes.substr(i, LINE_READ_SIZE), false});
+}
+
 TEST(PublishReader, StatusFollowsTheLineAndEverythingReadIsQueuedInOrder)
 {
     auto record = std::make_unique<PublishRecord>();
-    resetPublishRecord(record.get());
-    record->statusChanged = false;
     ReaderRig rig;
-    rig.record = record.get();
     rig.stopAt = 6000;
     rig.script = {
         {20, framesOf({10}), false},          {40, framesOf({11}), false},
         {60, framesOf({410, 12}), false},     {80, framesOf({ALARM_LOW_FIRST, 13}), false},
         {3000, framesOf({14}), false},        // after 2.9 s without a frame
-        {3100, "", true},                   // the line goes
-        {5200, framesOf({15}), false},
+        {3050, framesOf({16}).substr(0, 3), false}, // half a frame, then the line goes
+        {3100, "", true},
+        {5400, framesOf({15}), false}, // more than one read after the reopen
     };
     rig.opens = {false, true};
-    CtlOps line = FAKE_OPS;
-    line.context = static_cast<FakeLine *>(&rig);
-    PublishSinkOps sink = RIG_SINK;
-    sink.context = &rig;
-    CtlArgs args = {};
-    args.port = "P";
-    args.every = 1;
-    FILE *err = std::tmpfile();
-    const CtlIo io = {stdout, err};
-    runPublishReader(args, line, io, record.get(), sink);
-    std::fclose(err);
+    runReader(&rig, record.get(), 1);
 
-    // Silent 2 s after the last frame, within a poll; online again at the first frame after the reopen, not at it.
+    // Silent 2 s after the last frame, within a poll; online again at the first frame after the reopen, not at
+    // it, and never silent in between.
     ASSERT_EQ(rig.statuses.size(), 5u);
     EXPECT_NEAR(rig.statuses[1].first, 80 + 2000 + 100, 100);
     rig.statuses[1].first = 0;
     const std::vector<std::pair<std::int64_t, LinkStatus>> statuses = {{20, LinkStatus::online},
-        {0, LinkStatus::silent}, {3000, LinkStatus::online}, {3100, LinkStatus::offline}, {5200, LinkStatus::online}};
+        {0, LinkStatus::silent}, {3000, LinkStatus::online}, {3100, LinkStatus::offline}, {5400, LinkStatus::online}};
     EXPECT_EQ(rig.statuses, statuses);
     EXPECT_EQ(rig.openedAt, (std::vector<std::int64_t>{4100, 5100}));
     // At the start, again once online without an answer for 3 s, and after the reopen.
@@ -224,17 +261,81 @@ TEST(PublishReader, StatusFollowsTheLineAndEverythingReadIsQueuedInOrder)
     EXPECT_NEAR(uploadAt[1], 3000, 10);
     EXPECT_EQ(uploadAt, (std::vector<std::int64_t>{0, uploadAt[1], 5100}));
 
-    const std::int32_t wanted[] = {10, 11, 12, ALARM_LOW_FIRST, 13, 14, 15};
-    ASSERT_EQ(record->queue.count, 7);
-    for (int i = 0; i < 7; ++i) {
-        QueuedItem item;
-        ASSERT_TRUE(nextQueued(record->queue, &item));
-        markQueuedSent(&record->queue, item.seq);
-        EXPECT_EQ(item.value, wanted[i]);
-        EXPECT_EQ(item.kind, i == 3 ? QueuedKind::alarm : QueuedKind::measurement);
-    }
+    // The half frame from before the reopen does not spoil the first one after it.
+    std::vector<QueuedKind> kinds;
+    EXPECT_EQ(queuedValues(&record->queue, &kinds),
+              (std::vector<std::int32_t>{10, 11, 12, ALARM_LOW_FIRST, 13, 14, 15}));
+    EXPECT_EQ(kinds[3], QueuedKind::alarm);
     EXPECT_EQ(record->maxPeak, 10) << "kept over the reopen";
-    EXPECT_TRUE(record->peaksChanged);
+    EXPECT_EQ(rig.dpdtPeaks.size(), 1u);
+}
+
+// One row per rule of what the reader hands the network side.
+TEST(PublishReader, EveryNthPeaksAnswersDropReportsAndASilentLine)
+{
+    ParameterSet oldSet = {}, newSet = {};
+    std::memcpy(oldSet.unitText, "MW", 3);
+    newSet = oldSet;
+    newSet.limit1Setpoint = 42;
+    newSet.ts = 700;
+    const std::vector<unsigned> newAnswer = answerCodes(newSet);
+    std::vector<Chunk> answers;
+    addChunks(&answers, 10, 10, framesOf(answerCodes(oldSet)));
+    // The next answer, its first half, a pause, the rest.
+    addChunks(&answers, 1000, 10, framesOf(std::vector<unsigned>(newAnswer.begin(), newAnswer.begin() + 12)));
+    addChunks(&answers, 1500, 10, framesOf(std::vector<unsigned>(newAnswer.begin() + 12, newAnswer.end())));
+    std::vector<Chunk> flood; // more than the queue holds, for a while
+    const std::string full = framesOf(std::vector<unsigned>(LINE_READ_SIZE / FRAME_SIZE, 57));
+    for (std::int64_t at = 0; at < 36000; at += 10) // full after 20 s
+        flood.push_back({at, full, false});
+
+    const struct {
+        const char *rule;
+        std::vector<Chunk> script;
+        int every;
+        std::int64_t stopAt;
+        void (*check)(const ReaderRig &, PublishRecord *, const std::string &err);
+    } rows[] = {
+        {"--every 3 sends the first of every three", {{20, framesOf({10, 11, 12, 13, 14, 15, 16}), false}}, 3, 100,
+         [](const ReaderRig &, PublishRecord *r, const std::string &) {
+             EXPECT_EQ(queuedValues(&r->queue), (std::vector<std::int32_t>{10, 13, 16}));
+         }},
+        {"a change of the dP/dt peak alone reaches the peaks",
+         {{20, framesOf({MAX_PEAK_BASE + 9, DPDT_PEAK_BASE + 5, 50}), false},
+          {40, framesOf({DPDT_PEAK_BASE + 6, 51}), false}},
+         1, 100,
+         [](const ReaderRig &rig, PublishRecord *, const std::string &) {
+             EXPECT_EQ(rig.dpdtPeaks, (std::vector<std::int32_t>{5, 6}));
+         }},
+        {"a half-received answer is never the set", answers, 1, 2000,
+         [](const ReaderRig &rig, PublishRecord *, const std::string &) {
+             ASSERT_EQ(rig.parameterSets.size(), 2u);
+             EXPECT_EQ(rig.parameterSets[0].limit1Setpoint, 0);
+             EXPECT_EQ(rig.parameterSets[1].limit1Setpoint, 42);
+             EXPECT_EQ(rig.parameterSets[1].ts, 700);
+         }},
+        {"dropped items are reported at most every 10 s", flood, 1, 36000,
+         [](const ReaderRig &, PublishRecord *r, const std::string &err) {
+             EXPECT_GT(r->queue.dropped, 0u);
+             std::size_t reports = 0;
+             for (std::size_t at = 0; (at = err.find("oldest dropped", at)) != std::string::npos; ++at)
+                 ++reports;
+             EXPECT_EQ(reports, 2u) << err;
+         }},
+        {"no upload request to a silent line", {{20, framesOf({10}), false}}, 1, 9000,
+         [](const ReaderRig &rig, PublishRecord *, const std::string &) {
+             EXPECT_EQ(rig.sent.size(), 1u) << "the first request only";
+         }},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.rule);
+        auto record = std::make_unique<PublishRecord>();
+        ReaderRig rig;
+        rig.script = row.script;
+        rig.stopAt = row.stopAt;
+        const std::string err = runReader(&rig, record.get(), row.every);
+        row.check(rig, record.get(), err);
+    }
 }
 
 } // namespace
