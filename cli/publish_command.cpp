@@ -557,12 +557,13 @@ static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlI
         return EXIT_USAGE;
     for (int t = 0; t < TOPIC_COUNT; ++t)
         std::snprintf(cfg->topics[t], sizeof cfg->topics[t], "%s/%s", prefix, TOPIC_NAMES[t]);
+    // The user's id is checked before it is copied, so that a longer one is refused, never cut.
+    if (args.clientId && !publish_nameTaken("the client id", args.clientId, false, io))
+        return EXIT_USAGE;
     if (args.clientId)
         std::snprintf(cfg->clientId, sizeof cfg->clientId, "%s", args.clientId);
     else
         std::snprintf(cfg->clientId, sizeof cfg->clientId, "k614ctl-%s", defaultPrefix + std::strlen("k614/"));
-    if (!publish_nameTaken("the client id", cfg->clientId, false, io))
-        return EXIT_USAGE;
     cfg->username = args.username;
     if (cfg->username && !publish_nameTaken("the user name", cfg->username, false, io))
         return EXIT_USAGE;

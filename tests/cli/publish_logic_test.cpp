@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "cli/ctl_commands.h"
@@ -83,8 +84,8 @@ TEST(PublishPayloads, TextsOfEachTopic)
     EXPECT_STREQ(p, "{\"time\":\"2000-02-29T00:00:00.020Z\",\"event\":\"dvdt\"}");
     formatPeaksPayload(t, 199, 0, NOT_REPORTED, p, sizeof p);
     EXPECT_STREQ(p, "{\"time\":\"2000-02-29T00:00:00.020Z\",\"max\":199,\"min\":0,\"dpdt\":null}");
-    formatStatusPayload(LinkStatus::online, 1234, p, sizeof p); // the plain texts: in the end-to-end tests
-    EXPECT_STREQ(p, "online dropped=1234");
+    formatStatusPayload(LinkStatus::online, 1, p, sizeof p); // the plain texts: in the end-to-end tests
+    EXPECT_STREQ(p, "online dropped=1");
 
     // Every field outside its codes and 32 characters each escaped: the parameters still end whole.
     ParameterSet set;
@@ -96,31 +97,61 @@ TEST(PublishPayloads, TextsOfEachTopic)
     EXPECT_EQ(text.substr(text.size() - 2), "]}") << text;
 }
 
-TEST(PublishBroker, AddressesAndTopicPrefixes)
+TEST(PublishBroker, AddressesNamesAndTopicPrefixes)
 {
     struct Case {
-        const char *text;
+        std::string text;
         bool tls;
         bool ok;
-        const char *host;
+        std::string host;
         int port;
     };
+    const std::string longest(BROKER_HOST_SIZE - 1, 'h');
     const Case cases[] = {
         {"localhost", false, true, "localhost", 1883},  {"localhost", true, true, "localhost", 8883},
         {"10.0.0.2:1884", false, true, "10.0.0.2", 1884}, {"[::1]:1885", false, true, "::1", 1885},
         {"[::1]", true, true, "::1", 8883},              {"::1", false, false, "", 0},
-        {"h:0", false, false, "", 0},                    {"h:65536", false, false, "", 0},
-        {"h:", false, false, "", 0},                     {":1883", false, false, "", 0},
+        {"h:0", false, false, "", 0},                    {"h:65535", false, true, "h", 65535},
+        {"h:65536", false, false, "", 0},                {"h:", false, false, "", 0},
+        {":1883", false, false, "", 0},                  {longest + ":1", false, true, longest, 1},
+        {longest + "h", false, false, "", 0},            {"[" + longest + "h]", false, false, "", 0},
     };
     for (const Case &c : cases) {
-        char host[BROKER_HOST_SIZE];
+        char host[BROKER_HOST_SIZE + 1];
+        host[BROKER_HOST_SIZE] = 'x'; // one past the buffer stays as it was
         int port = 0;
-        ASSERT_EQ(parseBroker(c.text, c.tls, host, &port), c.ok) << c.text;
+        ASSERT_EQ(parseBroker(c.text.c_str(), c.tls, host, &port), c.ok) << c.text;
+        EXPECT_EQ(host[BROKER_HOST_SIZE], 'x') << c.text;
         if (c.ok) {
-            EXPECT_STREQ(host, c.host) << c.text;
+            EXPECT_EQ(host, c.host) << c.text;
             EXPECT_EQ(port, c.port) << c.text;
         }
     }
+
+    // What MQTT takes as a topic (true) or a client id and user name (false).
+    const struct {
+        const char *text;
+        bool topic;
+        const char *fault; // a word of the reason, or nullptr
+    } names[] = {
+        {"k614/plant 3/\xc3\xa9", true, nullptr}, {"a+b", true, "wildcard"},     {"a/#", true, "wildcard"},
+        {"id+#", false, nullptr},                 {"\xc3(", false, "UTF-8"},       {"\xc0\xaf", false, "UTF-8"},
+        {"\xed\xa0\x80", false, "UTF-8"},         {"\xf4\x90\x80\x80", false, "UTF-8"}, {"a\x01", false, "UTF-8"},
+        {"\xc2\x85", true, "UTF-8"},
+    };
+    for (const auto &n : names) {
+        const char *fault = mqttNameFault(n.text, n.topic);
+        if (!n.fault)
+            EXPECT_EQ(fault, nullptr) << n.text;
+        else
+            EXPECT_NE(std::string(fault ? fault : "").find(n.fault), std::string::npos) << n.text;
+    }
+    const std::string longestTopic(MQTT_STRING_MAX - TOPIC_SUFFIX_MAX, 't'), longestId(MQTT_STRING_MAX, 'i');
+    EXPECT_EQ(mqttNameFault(longestTopic.c_str(), true), nullptr);
+    EXPECT_NE(mqttNameFault((longestTopic + "t").c_str(), true), nullptr);
+    EXPECT_EQ(mqttNameFault(longestId.c_str(), false), nullptr);
+    EXPECT_NE(mqttNameFault((longestId + "i").c_str(), false), nullptr);
+
     char prefix[TOPIC_SIZE]; // from /dev/ttyUSB0 as the end-to-end tests show
     defaultTopicPrefix("COM3", prefix, sizeof prefix);
     EXPECT_STREQ(prefix, "k614/COM3");
@@ -129,30 +160,61 @@ TEST(PublishBroker, AddressesAndTopicPrefixes)
 }
 
 // Refusals before any connection: the line and the network are never touched, except the port's open.
-TEST(PublishStart, BadBrokerMissingFilesAndAMissingPortEndAtOnce)
+TEST(PublishStart, BadNamesMissingFilesAndAMissingPortEndAtOnce)
 {
     CtlOps ops = {};
     ops.openLine = [](void *, const char *) { return SerialOpenResult::noSuchPort; };
+    char dir[] = "/tmp/k614pw.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    const std::string longest = std::string(dir) + "/longest", tooLong = std::string(dir) + "/too-long";
+    FILE *f = std::fopen(longest.c_str(), "wb");
+    std::fprintf(f, "%s\r\nsecond line\n", std::string(MQTT_STRING_MAX, 'p').c_str());
+    std::fclose(f);
+    f = std::fopen(tooLong.c_str(), "wb");
+    std::fprintf(f, "%s\n", std::string(MQTT_STRING_MAX + 1, 'p').c_str());
+    std::fclose(f);
     const struct {
-        std::vector<const char *> words; // after "publish P"
+        std::vector<std::string> words; // after "publish P"
         int exit;
         const char *says;
     } cases[] = {
         {{"--broker", "h:x"}, EXIT_USAGE, "--broker needs HOST or HOST:PORT, not 'h:x'"},
         {{"--broker", "h", "--password-file", "/nonexistent/pw"}, EXIT_FILE_ERROR, "cannot read the password file"},
+        {{"--broker", "h", "--password-file", dir}, EXIT_FILE_ERROR, "Is a directory"},
+        {{"--broker", "h", "--password-file", tooLong}, EXIT_FILE_ERROR, "longer than MQTT allows"},
         {{"--broker", "h", "--tls", "/nonexistent/ca.pem"}, EXIT_FILE_ERROR, "cannot open the CA file"},
-        {{"--broker", "h"}, EXIT_PORT_ERROR, "P: no such port"},
+        {{"--broker", "h", "--topic", "plant/+"}, EXIT_USAGE, "the topic prefix holds the MQTT wildcard"},
+        {{"--broker", "h", "--client-id", "\xff"}, EXIT_USAGE, "the client id is not valid UTF-8"},
+        {{"--broker", "h", "--username", "\xc3("}, EXIT_USAGE, "the user name is not valid UTF-8"},
+        {{"--broker", "h", "--client-id", std::string(MQTT_STRING_MAX + 1, 'i')}, EXIT_USAGE, "longer than MQTT"},
+        // Every name and the password at the longest MQTT takes: the port is the first thing to fail.
+        {{"--broker", "h", "--topic", std::string(MQTT_STRING_MAX - TOPIC_SUFFIX_MAX, 't'), "--client-id",
+          std::string(MQTT_STRING_MAX, 'i'), "--username", std::string(MQTT_STRING_MAX, 'u'), "--password-file",
+          longest},
+         EXIT_PORT_ERROR, "P: no such port"},
     };
     for (const auto &c : cases) {
         std::vector<const char *> words = {"publish", "P"};
-        words.insert(words.end(), c.words.begin(), c.words.end());
+        for (const std::string &w : c.words)
+            words.push_back(w.c_str());
         CtlArgs args;
         ASSERT_EQ(parseWords(words, &args, stderr), ParseOutcome::run);
         FILE *err = std::tmpfile();
         EXPECT_EQ(runCtlCommand(args, ops, CtlIo{stdout, err}), c.exit) << c.says;
-        EXPECT_NE(streamText(err).find(c.says), std::string::npos) << streamText(err);
+        EXPECT_NE(streamText(err).find(c.says), std::string::npos) << streamText(err).substr(0, 200);
         std::fclose(err);
     }
+    std::remove(longest.c_str());
+    std::remove(tooLong.c_str());
+    rmdir(dir);
+
+    // A password on the command line: refused, and not repeated.
+    FILE *err = std::tmpfile();
+    CtlArgs args;
+    EXPECT_EQ(parseWords({"publish", "P", "--broker", "h", "--password", "hunter2"}, &args, err),
+              ParseOutcome::usageError);
+    EXPECT_EQ(streamText(err).find("hunter2"), std::string::npos) << streamText(err);
+    std::fclose(err);
 }
 
 // ---- the reader on a scripted line and a virtual clock ----
