@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <poll.h>
 #include <cstring>
 #include <set>
 #include <string>
@@ -289,8 +291,9 @@ int neverAccepting(int backlog, int *fd)
 }
 
 // Measurements taken and no broker to take them: Ctrl-C, SIGTERM and --duration end publish within the
-// drain, whether the broker never answers the CONNECT, its address drops the connection attempts, or its
-// port is closed; the exit says that something was not published.
+// drain, whether the broker never answers the CONNECT, its address drops the connection attempts, its port
+// is closed or it answers "server unavailable" (retried, not final); the exit says that something was not
+// published.
 TEST_F(PublishE2e, EveryStopEndsWithinTheDrainWhateverTheBroker)
 {
     int silentFd, droppingFd;
@@ -306,11 +309,32 @@ TEST_F(PublishE2e, EveryStopEndsWithinTheDrainWhateverTheBroker)
         address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
         (void)connect(fillers.back(), reinterpret_cast<sockaddr *>(&address), sizeof address);
     }
+    // A broker that answers every CONNECT with "server unavailable" (CONNACK 3): retried, not final.
+    int unavailableFd;
+    const int unavailablePort = neverAccepting(16, &unavailableFd);
+    std::atomic<bool> done{false};
+    std::thread unavailable([&] {
+        while (!done) {
+            pollfd fd = {unavailableFd, POLLIN, 0};
+            if (poll(&fd, 1, 20) <= 0)
+                continue;
+            const int client = accept(unavailableFd, nullptr, nullptr);
+            const std::uint8_t connack[] = {0x20, 0x02, 0x00, 0x03};
+            char connect[256];
+            if (client >= 0 && read(client, connect, sizeof connect) > 0)
+                (void)!write(client, connack, sizeof connack);
+            if (client >= 0)
+                close(client);
+        }
+    });
     const struct {
         const char *name;
         int port;
         int signal; // 0: --duration
-    } cases[] = {{"silent", silentPort, SIGTERM}, {"dropping", droppingPort, SIGINT}, {"closed", freeLocalPort(), 0}};
+    } cases[] = {{"silent", silentPort, SIGTERM},
+                 {"dropping", droppingPort, SIGINT},
+                 {"closed", freeLocalPort(), 0},
+                 {"unavailable", unavailablePort, SIGTERM}};
     constexpr double STOP_AT_S = 1.5;
     std::vector<pid_t> sims, ctls;
     for (const auto &c : cases) {
@@ -347,6 +371,11 @@ TEST_F(PublishE2e, EveryStopEndsWithinTheDrainWhateverTheBroker)
     }
     EXPECT_NE(fileText(path("dropping") + ".err").find("no answer to the connection request"), std::string::npos)
         << fileText(path("dropping") + ".err");
+    EXPECT_NE(fileText(path("unavailable") + ".err").find("broker unavailable.; retrying"), std::string::npos)
+        << fileText(path("unavailable") + ".err");
+    done = true;
+    unavailable.join();
+    close(unavailableFd);
     for (pid_t &sim : sims)
         stopProcess(&sim);
     for (int fd : fillers)
@@ -381,6 +410,8 @@ TEST_F(PublishE2e, BrokerDownAtTheStartUnplugAndReplugAndAKilledPublishersWill)
 
 TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
 {
+    // Longer than 255 bytes, as a generated token may be: it must reach the broker whole.
+    const std::string password = "right horse " + std::string(300, 'x');
     const std::string make = "(cd " + std::string(dir) +
                              " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
                              " -subj /CN=k614-test-ca"
@@ -389,14 +420,14 @@ TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
                              " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.cnf"
                              " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
                              " -out server.pem -days 2 -extfile san.cnf"
-                             " && mosquitto_passwd -b -c users k614 'right horse'"
-                             " && printf 'right horse\\n' > password) >/dev/null 2>&1";
+                             " && mosquitto_passwd -b -c users k614 '" + password + "'"
+                             " && printf '%s\\n' '" + password + "' > password) >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
     prefix = "k614/tls";
     startBroker("allow_anonymous false\npassword_file " + path("users") + "\ncafile " + path("ca.pem") +
                 "\ncertfile " + path("server.pem") + "\nkeyfile " + path("server.key") + "\n");
     startSimulator();
-    startSubscriber({"--cafile", path("ca.pem"), "-u", "k614", "-P", "right horse"});
+    startSubscriber({"--cafile", path("ca.pem"), "-u", "k614", "-P", password});
     startCtl({"--tls", path("ca.pem"), "--username", "k614", "--password-file", path("password")});
     EXPECT_TRUE(waitFor([&] { return statusIs("online"); }, 8000));
     EXPECT_TRUE(waitFor([&] { return payloads("measurement").size() > 10; }, 3000));
