@@ -5,9 +5,11 @@
 // bounded queue, the latest status, peaks and parameter set. The network
 // thread owns the MQTT client: connects with a growing back-off, publishes
 // from the record and takes an item out of the queue only once the client has
-// confirmed it (QoS 0: written to the socket; QoS 1: acknowledged). The
-// reader never waits for the network: a slow or absent broker only fills the
-// queue.
+// confirmed that item's own message, matched by its message id (QoS 0:
+// written to the socket; QoS 1: acknowledged). The reader never waits for the
+// network: a slow or absent broker only fills the queue. The network thread
+// never waits without a bound either: the connect is begun without blocking,
+// and every wait ends at the drain's end once the reader has stopped.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
