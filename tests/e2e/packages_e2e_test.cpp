@@ -95,6 +95,18 @@ protected:
     {
         return wine("reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon'");
     }
+    std::string pathIn(const std::string &key)
+    {
+        return wine("reg query '" + key + "' /v PATH");
+    }
+    void uninstallAndWait()
+    {
+        wine(q(installDir() + "/Uninstall.exe") + " /S");
+        // The uninstaller runs on from a copy of itself in the temp folder.
+        EXPECT_TRUE(waitFor([&] { return !exists(installDir()) && !exists(shortcut()); }, 20000))
+            << "left: " << shell("ls -R " + q(installDir()) + " " + q(shortcut()) + " 2>&1");
+        EXPECT_EQ(uninstallEntry().find("DisplayName"), std::string::npos);
+    }
     ProgramStart fromShortcut() const
     {
         return {{"wine", "start", "/wait", "/unix", shortcut()}, {"WINEPREFIX=" + prefix_}, appData()};
@@ -157,11 +169,62 @@ TEST_F(Packages, ShortcutStartsTheProgramWhereItKeepsItsSettings)
 TEST_F(Packages, UninstallerRemovesFilesShortcutAndEntry)
 {
     install();
-    wine(q(installDir() + "/Uninstall.exe") + " /S");
-    // The uninstaller runs on from a copy of itself in the temp folder.
-    EXPECT_TRUE(waitFor([&] { return !exists(installDir()) && !exists(shortcut()); }, 20000))
-        << "left: " << shell("ls -R " + q(installDir()) + " " + q(shortcut()) + " 2>&1");
-    EXPECT_EQ(uninstallEntry().find("DisplayName"), std::string::npos);
+    uninstallAndWait();
+}
+
+// A running program's exe cannot be removed: the uninstaller says so and
+// removes nothing, so the entry stays while files remain; closed, all goes.
+TEST_F(Packages, UninstallerRefusesWhileTheProgramRuns)
+{
+    install();
+    {
+        Program program(fromShortcut());
+        ASSERT_TRUE(program.waitForWindow());
+        // "_?=" runs the uninstaller in place and waits for it, so its exit
+        // code comes back. It must reach the uninstaller unquoted, spaces and
+        // all, as only a command line written out (a batch file) gives it.
+        std::FILE *batch = std::fopen((prefix_ + "/drive_c/uninstall.bat").c_str(), "w");
+        ASSERT_NE(batch, nullptr);
+        std::fputs("\"C:\\Program Files\\K614Mon\\Uninstall.exe\" /S _?=C:\\Program Files\\K614Mon\r\n"
+                   "exit /b %errorlevel%\r\n",
+                   batch);
+        std::fclose(batch);
+        int rc = -1; // wine's own, not that of a pipe's last command
+        const std::string out = shell("WINEPREFIX=" + q(prefix_) + " wine cmd /c 'C:\\uninstall.bat' 2>&1", &rc);
+        EXPECT_EQ(rc, 2) << out;
+        for (const char *file : {"K614Mon.exe", "k614ctl.exe", "README.txt", "Uninstall.exe"})
+            EXPECT_TRUE(exists(installDir() + "/" + file)) << file;
+        EXPECT_TRUE(exists(shortcut()));
+        EXPECT_NE(uninstallEntry().find("DisplayName"), std::string::npos);
+        EXPECT_TRUE(program.closeWindow());
+        EXPECT_TRUE(waitWindowGone(program.mainWindow(), 10000));
+    }
+    uninstallAndWait();
+}
+
+// The PATH option is off unless chosen on the options page, so a silent
+// install leaves the PATH alone. Chosen "for the current user", the page
+// records that in the entry and the folder is on the user's PATH: the
+// uninstaller takes it off again and keeps the rest.
+TEST_F(Packages, InstallFolderOnThePathOnlyWhenChosenAndOffAfterUninstall)
+{
+    install();
+    const std::string userEnvironment = "HKCU\\Environment";
+    const std::string systemEnvironment =
+        "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    EXPECT_EQ(pathIn(userEnvironment).find("K614Mon"), std::string::npos);
+    EXPECT_EQ(pathIn(systemEnvironment).find("K614Mon"), std::string::npos);
+    EXPECT_NE(uninstallEntry().find("DoNotAddToPath    REG_SZ    1"), std::string::npos) << uninstallEntry();
+
+    const std::string entryKey = "'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon'";
+    wine("reg add " + entryKey + " /v DoNotAddToPath /t REG_SZ /d 0 /f");
+    wine("reg add " + entryKey + " /v AddToPathCurrentUser /t REG_SZ /d 1 /f");
+    wine("reg add '" + userEnvironment +
+         "' /v PATH /t REG_EXPAND_SZ /d 'C:\\tools;C:\\Program Files\\K614Mon' /f");
+    uninstallAndWait();
+    const std::string path = pathIn(userEnvironment);
+    EXPECT_EQ(path.find("K614Mon"), std::string::npos) << path;
+    EXPECT_NE(path.find("C:\\tools"), std::string::npos) << path;
 }
 
 TEST_F(Packages, ZipProgramRunsFromItsFolder)
