@@ -95,16 +95,28 @@ protected:
     {
         return wine("reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon'");
     }
-    std::string pathIn(const std::string &key)
+    // Windows commands in one wine start (each start costs seconds): a batch
+    // file in C:\, lines ending in CR LF. The exit code is wine's own.
+    std::string batch(const std::vector<std::string> &lines, int *rc = nullptr)
     {
-        return wine("reg query '" + key + "' /v PATH");
+        std::FILE *f = std::fopen((prefix_ + "/drive_c/k614-test.bat").c_str(), "w");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr)
+            return "";
+        std::fputs("@echo off\r\n", f);
+        for (const std::string &line : lines)
+            std::fprintf(f, "%s\r\n", line.c_str());
+        std::fclose(f);
+        return shell("WINEPREFIX=" + q(prefix_) + " wine cmd /c 'C:\\k614-test.bat' 2>&1", rc);
     }
     void uninstallAndWait()
     {
+        const auto t0 = std::chrono::steady_clock::now();
         wine(q(installDir() + "/Uninstall.exe") + " /S");
         // The uninstaller runs on from a copy of itself in the temp folder.
         EXPECT_TRUE(waitFor([&] { return !exists(installDir()) && !exists(shortcut()); }, 20000))
             << "left: " << shell("ls -R " + q(installDir()) + " " + q(shortcut()) + " 2>&1");
+        std::printf("[ figure ] silent uninstall: %.2f s\n", secondsSince(t0));
         EXPECT_EQ(uninstallEntry().find("DisplayName"), std::string::npos);
     }
     ProgramStart fromShortcut() const
@@ -116,6 +128,19 @@ protected:
     std::string prefix_;
     std::string packages_;
 };
+
+// The PATH values among what "reg query" printed.
+std::string pathValues(const std::string &regOutput)
+{
+    std::string values;
+    std::size_t at = 0;
+    while ((at = regOutput.find("    PATH    REG_", at)) != std::string::npos) {
+        const std::size_t end = regOutput.find('\n', at);
+        values += regOutput.substr(at, end - at) + "\n";
+        at = end;
+    }
+    return values;
+}
 
 // The window shows the simulator's reading: the trace at its height, and the
 // program asked the device for its parameters.
@@ -183,14 +208,10 @@ TEST_F(Packages, UninstallerRefusesWhileTheProgramRuns)
         // "_?=" runs the uninstaller in place and waits for it, so its exit
         // code comes back. It must reach the uninstaller unquoted, spaces and
         // all, as only a command line written out (a batch file) gives it.
-        std::FILE *batch = std::fopen((prefix_ + "/drive_c/uninstall.bat").c_str(), "w");
-        ASSERT_NE(batch, nullptr);
-        std::fputs("\"C:\\Program Files\\K614Mon\\Uninstall.exe\" /S _?=C:\\Program Files\\K614Mon\r\n"
-                   "exit /b %errorlevel%\r\n",
-                   batch);
-        std::fclose(batch);
-        int rc = -1; // wine's own, not that of a pipe's last command
-        const std::string out = shell("WINEPREFIX=" + q(prefix_) + " wine cmd /c 'C:\\uninstall.bat' 2>&1", &rc);
+        int rc = -1;
+        const std::string out = batch({"\"C:\\Program Files\\K614Mon\\Uninstall.exe\" /S _?=C:\\Program Files\\K614Mon",
+                                       "exit /b %errorlevel%"},
+                                      &rc);
         EXPECT_EQ(rc, 2) << out;
         for (const char *file : {"K614Mon.exe", "k614ctl.exe", "README.txt", "Uninstall.exe"})
             EXPECT_TRUE(exists(installDir() + "/" + file)) << file;
@@ -209,22 +230,21 @@ TEST_F(Packages, UninstallerRefusesWhileTheProgramRuns)
 TEST_F(Packages, InstallFolderOnThePathOnlyWhenChosenAndOffAfterUninstall)
 {
     install();
-    const std::string userEnvironment = "HKCU\\Environment";
-    const std::string systemEnvironment =
-        "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment";
-    EXPECT_EQ(pathIn(userEnvironment).find("K614Mon"), std::string::npos);
-    EXPECT_EQ(pathIn(systemEnvironment).find("K614Mon"), std::string::npos);
-    EXPECT_NE(uninstallEntry().find("DoNotAddToPath    REG_SZ    1"), std::string::npos) << uninstallEntry();
+    const std::string user = "HKCU\\Environment";
+    const std::string system = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    const std::string entry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon";
+    const std::string before =
+        batch({"reg query \"" + user + "\" /v PATH", "reg query \"" + system + "\" /v PATH", "reg query \"" + entry + "\""});
+    EXPECT_EQ(pathValues(before).find("K614Mon"), std::string::npos) << before;
+    EXPECT_NE(before.find("DoNotAddToPath    REG_SZ    1"), std::string::npos) << before;
 
-    const std::string entryKey = "'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon'";
-    wine("reg add " + entryKey + " /v DoNotAddToPath /t REG_SZ /d 0 /f");
-    wine("reg add " + entryKey + " /v AddToPathCurrentUser /t REG_SZ /d 1 /f");
-    wine("reg add '" + userEnvironment +
-         "' /v PATH /t REG_EXPAND_SZ /d 'C:\\tools;C:\\Program Files\\K614Mon' /f");
+    batch({"reg add \"" + entry + "\" /v DoNotAddToPath /t REG_SZ /d 0 /f",
+           "reg add \"" + entry + "\" /v AddToPathCurrentUser /t REG_SZ /d 1 /f",
+           "reg add \"" + user + "\" /v PATH /t REG_EXPAND_SZ /d \"C:\\tools;C:\\Program Files\\K614Mon\" /f"});
     uninstallAndWait();
-    const std::string path = pathIn(userEnvironment);
-    EXPECT_EQ(path.find("K614Mon"), std::string::npos) << path;
-    EXPECT_NE(path.find("C:\\tools"), std::string::npos) << path;
+    const std::string after = batch({"reg query \"" + user + "\" /v PATH"});
+    EXPECT_EQ(pathValues(after).find("K614Mon"), std::string::npos) << after;
+    EXPECT_NE(pathValues(after).find("C:\\tools"), std::string::npos) << after;
 }
 
 TEST_F(Packages, ZipProgramRunsFromItsFolder)
