@@ -41,12 +41,17 @@ if(WIN32)
     # started, so it is each user's own and always exists). CreateShortCut
     # takes the working directory from $OUTDIR, which StrCpy sets without
     # creating anything.
+    # The options page (below) also offers a desktop shortcut: the same one, when ticked.
     set(CPACK_NSIS_CREATE_ICONS_EXTRA [[
   StrCpy $OUTDIR "%APPDATA%"
   CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\K614Mon.lnk" "$INSTDIR\K614Mon.exe"
+  StrCmp "$INSTALL_DESKTOP" "1" 0 noDesktopShortcut
+    CreateShortCut "$DESKTOP\K614Mon.lnk" "$INSTDIR\K614Mon.exe"
+  noDesktopShortcut:
   SetOutPath "$INSTDIR"]])
     set(CPACK_NSIS_DELETE_ICONS_EXTRA [[
-  Delete "$SMPROGRAMS\$MUI_TEMP\K614Mon.lnk"]])
+  Delete "$SMPROGRAMS\$MUI_TEMP\K614Mon.lnk"
+  Delete "$DESKTOP\K614Mon.lnk"]])
 
     # An options page offers to put the install folder on the PATH (for k614ctl in any console),
     # off unless chosen; the uninstaller takes it off again. CPack's script adds "<folder>\bin",
