@@ -97,37 +97,44 @@ printf '\001\000' >"$data/K614Mon.cnf"
 for order in "A B" "B A"; do
     read -r first second <<<"$order"
     "$launcher" --port "$tmp/$first" --com 3 2>/dev/null &
-    pids+=($!)
+    first_pid=$!
     wait_for 50 program_up || fail "$first: no program"
     out="$("$launcher" --port "$tmp/$second" 2>&1)"
     rc=$?
     [ "$rc" = 4 ] && grep -q "already runs" <<<"$out" || fail "$second after $first: exit $rc, '$out'"
     com_ports_lead_to "$tmp/$first" || fail "$second after $first: the COM ports moved: $(ls -l "$data/wineprefix/dosdevices")"
     locked "$tmp/$first" || fail "$first not locked"
-    stop_program
+    # Once the launcher has ended with its program, the adapter is free for the next start.
+    kill "$(cat "$tmp/program.pid")"
+    wait "$first_pid"
+    locked "$tmp/$first" && fail "$first still locked after its launcher ended"
+    rm -f "$tmp/program.pid"
 done
 
-# The launcher killed outright: the lock stays with the program.
+# Started without a terminal, as from a desktop menu: a pulled cable ends nothing. Unplugged, the
+# COM ports lead nowhere until the new device is locked, then to it.
 setsid "$launcher" --port "$tmp/A" 2>/dev/null &
 launcher_pid=$!
-wait_for 50 program_up || fail "kill -9: no program"
-kill -9 "$launcher_pid"
-wait "$launcher_pid" 2>/dev/null
-sleep 0.5
-locked "$tmp/A" || fail "the lock went with the killed launcher"
-# Unplugged: the COM ports lead nowhere until the new device is locked; then to it.
+wait_for 50 program_up || fail "setsid: no program"
 sim_command A unplug
 wait_for 30 eval '! com_ports_lead_to "$tmp/A"' || fail "the COM ports still lead to the unplugged adapter"
 sim_command A replug
 wait_for 30 com_ports_lead_to "$tmp/A" || fail "the COM ports never came back to the replugged adapter"
 locked "$tmp/A" || fail "the replugged adapter is not locked"
+program_up && kill -0 "$launcher_pid" || fail "the pulled cable ended the program or the launcher"
+# The launcher killed outright: the lock stays with the program.
+kill -9 "$launcher_pid"
+wait "$launcher_pid" 2>/dev/null
+sleep 0.5 # what is checked is that nothing lets go: a few of the keeper's looks at the device
+locked "$tmp/A" || fail "the lock went with the killed launcher"
 stop_program
 
 # A preparation that fails is not marked ready; the next start says why and makes it again.
 rm -rf "$data"
-out="$(FAKE_WINEBOOT_FAIL=1 "$launcher" --port "$tmp/A" 2>&1)"
+out="$(FAKE_WINEBOOT_FAIL=1 timeout 10 "$launcher" --port "$tmp/A" 2>&1)"
 rc=$?
 [ "$rc" = 3 ] && grep -q "wineboot failed with exit status 53" <<<"$out" || fail "failed preparation: exit $rc, '$out'"
+program_up && stop_program
 [ -e "$data/wineprefix" ] && fail "the failed prefix was left behind"
 "$launcher" --port "$tmp/A" 2>"$tmp/again.err" &
 pids+=($!)
