@@ -154,8 +154,9 @@ elseif(K614_SANITIZE STREQUAL "")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE amd64)
     set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
     set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-    # wine64 runs the 64-bit program; k614sim's libraries come from dpkg-shlibdeps.
-    set(CPACK_DEBIAN_PACKAGE_DEPENDS "wine, wine64")
+    # wine64 runs the 64-bit program; fonts-wine brings the dialog font the
+    # launcher puts into the prefix; k614sim's libraries come from dpkg-shlibdeps.
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "wine, wine64, fonts-wine")
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; CPack indents these lines.
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[

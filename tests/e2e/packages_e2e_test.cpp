@@ -45,6 +45,7 @@ class Packages : public ::testing::Test {
 protected:
     void SetUp() override
     {
+        simCommand("replug"); // an earlier test may have stopped with the cable out
         simCommand("resume");
         simCommand("upload-withhold off");
         simCommand("set-measurement " + std::to_string(READING));
@@ -262,6 +263,9 @@ TEST_F(Packages, ZipProgramRunsFromItsFolder)
 
 // The launcher unpacked elsewhere: its first start makes the user's prefix; a
 // later one without --port keeps the adapter; k614ctl finds the port busy.
+// The first runs without a controlling terminal (as from a desktop menu): a
+// pulled cable must not end it, and the lock follows the replugged adapter.
+// The prefix it made draws the parameter pages' labels whole.
 TEST_F(Packages, LauncherRunsTheProgramOnTheAdapterAndHoldsIt)
 {
     const std::string root = dir_ + "/root";
@@ -270,21 +274,48 @@ TEST_F(Packages, LauncherRunsTheProgramOnTheAdapterAndHoldsIt)
     shell("mkdir -p " + q(data + "/k614mon"));
     const std::string launcher = root + "/usr/bin/k614mon";
     const std::vector<std::string> env = {"XDG_DATA_HOME=" + data};
+    const std::string busyCheck = std::string(K614CTL_PATH) + " read " + q(envOf("K614_SIM_LINK")) + " >/dev/null 2>&1";
     const char *const labels[] = {"first start (prefix made)", "later start"};
     for (int run = 0; run < 2; ++run) {
         std::vector<std::string> argv = {launcher};
         if (run == 0)
-            argv.insert(argv.end(), {"--port", envOf("K614_SIM_LINK")});
+            argv = {"setsid", "-w", launcher, "--port", envOf("K614_SIM_LINK")};
         const auto t0 = std::chrono::steady_clock::now();
         Program program({argv, env, data + "/k614mon"});
         expectReading(program, simReceived().size(), 120000);
         std::printf("[ figure ] launcher %s: window after %.1f s\n", labels[run], secondsSince(t0));
         int rc = -1;
-        shell(std::string(K614CTL_PATH) + " read " + q(envOf("K614_SIM_LINK")) + " >/dev/null 2>&1", &rc);
+        shell(busyCheck, &rc);
         EXPECT_EQ(rc, 4) << "k614ctl while the program holds the port";
+        if (run == 0) {
+            ASSERT_EQ(simCommand("unplug"), "ok");
+            // The launcher's side lets go of the pulled adapter: no COM port leads to it.
+            const std::string com1 = data + "/k614mon/wineprefix/dosdevices/com1";
+            EXPECT_TRUE(waitFor([&] { return shell("readlink " + q(com1)) != envOf("K614_SIM_LINK") + "\n"; }, 5000));
+            const std::size_t logAtReplug = simReceived().size();
+            ASSERT_EQ(simCommand("replug").rfind("ok", 0), 0u);
+            EXPECT_TRUE(waitFor(
+                [&] {
+                    for (unsigned code : simReceivedSince(logAtReplug))
+                        if (code == REQUEST_UPLOAD)
+                            return true;
+                    return false;
+                },
+                10000))
+                << "the program did not reopen the replugged adapter";
+            EXPECT_TRUE(program.running()) << "a pulled cable ended the program";
+            shell(busyCheck, &rc);
+            EXPECT_EQ(rc, 4) << "k614ctl on the replugged adapter while the program runs";
+        }
         EXPECT_TRUE(program.closeWindow(15000));
     }
     EXPECT_EQ(readFile(data + "/k614mon/K614Mon.cnf"), settingsImage(1, 1, 0));
+
+    // Measured as the label test measures, in the prefix the launcher made.
+    prefix_ = data + "/k614mon/wineprefix";
+    const std::string out =
+        wine(q(K614_PAGE_TESTS_EXE) + " --gtest_filter=PageTemplates.EveryLabelFitsItsControlInItsOwnFont");
+    EXPECT_NE(out.find("[  PASSED  ] 1 test."), std::string::npos) << out;
 }
 
 } // namespace

@@ -15,7 +15,9 @@ for path in ./usr/bin/k614ctl ./usr/bin/k614sim ./usr/bin/k614mon ./usr/share/k6
     grep -qx -- "$path" <<<"$contents" || fail "$path is not in the package"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
-grep -qw wine64 <<<"$depends" || fail "Depends does not name wine64: $depends"
+for dep in wine64 fonts-wine; do
+    grep -qw "$dep" <<<"$depends" || fail "Depends does not name $dep: $depends"
+done
 
 # Errors fail; the rest is printed for the record.
 lintian_out="$(lintian --allow-root "$deb" 2>&1)"

@@ -62,6 +62,7 @@ expect 2 "no serial adapter chosen" "$launcher"
 expect 3 "wine is not installed" env PATH="$tmp/nowine" "$launcher" --port "$pty"
 expect 4 "group 'dialout'" setpriv --reuid=nobody --regid=nogroup --clear-groups \
     env HOME="$tmp" "$launcher" --port "$tmp/dialout-tty"
+expect 3 "a '\"' in the path" env XDG_DATA_HOME="$tmp/q\"uote" "$launcher" --port "$pty"
 # k614ctl holds the port: the launcher refuses it, and k614ctl is left undisturbed.
 "$ctl" log "$pty" --duration 20 >"$tmp/log.csv" 2>/dev/null &
 ctl_pid=$!
@@ -69,8 +70,12 @@ for _ in $(seq 100); do [ -s "$tmp/log.csv" ] && break; sleep 0.05; done
 expect 4 "in use by another program" "$launcher" --port "$pty"
 kill -0 "$ctl_pid" || { echo "FAIL: k614ctl ended while the launcher was refused"; bad=1; }
 [ -d "$XDG_DATA_HOME" ] && { echo "FAIL: a refused start made $XDG_DATA_HOME"; bad=1; }
-# Without --com the adapter goes to the port the program's settings name (bytes 0-1).
+# Without --port: the adapter that an older launcher kept for the COM port the settings name (bytes 0-1).
 mkdir -p "$tmp/settings/k614mon"
 printf '\003\000' >"$tmp/settings/k614mon/K614Mon.cnf"
-expect 2 "for COM3" env XDG_DATA_HOME="$tmp/settings" "$launcher"
+echo "$tmp/old-com3-adapter" >"$tmp/settings/k614mon/COM3.device"
+expect 4 "old-com3-adapter does not exist" env XDG_DATA_HOME="$tmp/settings" "$launcher"
+# Without HOME (a service, cron): the account's home folder, here nobody's.
+expect 2 "no serial adapter chosen" setpriv --reuid=nobody --regid=nogroup --clear-groups \
+    env -u HOME -u XDG_DATA_HOME "$launcher"
 exit "$bad"
