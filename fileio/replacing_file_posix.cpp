@@ -21,6 +21,9 @@ constexpr mode_t ANY_WRITE = S_IWUSR | S_IWGRP | S_IWOTH;
 // What a plain create asks for before the umask takes its bits away.
 constexpr mode_t CREATE_MODE = 0666;
 constexpr mode_t MODE_BITS = 07777;
+// Names of the caller's own descriptors: whatever they reach (a file the
+// shell opened with > or >>, a pipe, a terminal) is written through them.
+constexpr const char *DESCRIPTOR_NAMES[] = {"/dev/stdout", "/dev/stderr", "/dev/fd/", "/proc/self/fd/"};
 
 int system_open(const char *path, int flags, mode_t mode)
 {
@@ -70,6 +73,14 @@ bool replacing_keepOwnerAndMode(const FileSystemCalls &c, int fd, const struct s
     return c.fchmod(fd, mode) == 0;
 }
 
+bool isDescriptorName(const char *path)
+{
+    for (const char *name : DESCRIPTOR_NAMES)
+        if (std::strncmp(path, name, std::strlen(name)) == 0)
+            return true;
+    return false;
+}
+
 // The folder part of path, with its slash ("" for a bare name).
 int folderLength(const char *path)
 {
@@ -90,6 +101,10 @@ long ReplacingFile::begin(const char *target)
     const FileSystemCalls &c = calls_ ? *calls_ : SYSTEM_CALLS;
     if (std::strlen(target) >= sizeof target_)
         return ENAMETOOLONG;
+    if (isDescriptorName(target)) {
+        std::strcpy(target_, target);
+        return openInPlace(0);
+    }
     // A link is saved through: the file it names is the one replaced, as an
     // editor does, never the link itself.
     char resolved[PATH_MAX];
