@@ -51,27 +51,62 @@ bool replacing_realFolder(HANDLE target, char *folder, DWORD size)
     return true;
 }
 
-// Copies the whole temporary file into the target from its start and cuts
-// the target there.
-long replacing_copyInto(HANDLE from, HANDLE to)
+// Copies bytes start..end of the temporary file to the same place in the target.
+long replacing_copyRange(HANDLE from, HANDLE to, LONGLONG start, LONGLONG end)
 {
-    if (SetFilePointer(from, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER ||
-        SetFilePointer(to, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
+    LARGE_INTEGER at;
+    at.QuadPart = start;
+    if (!SetFilePointerEx(from, at, nullptr, FILE_BEGIN) || !SetFilePointerEx(to, at, nullptr, FILE_BEGIN))
         return lastError();
     char block[COPY_BLOCK];
-    for (;;) {
+    for (LONGLONG left = end - start; left > 0;) {
         DWORD got = 0;
-        if (!ReadFile(from, block, sizeof block, &got, nullptr))
+        if (!ReadFile(from, block, left < COPY_BLOCK ? static_cast<DWORD>(left) : COPY_BLOCK, &got, nullptr))
             return lastError();
         if (got == 0)
-            break;
+            return ERROR_HANDLE_EOF;
         DWORD put = 0;
         if (!WriteFile(to, block, got, &put, nullptr))
             return lastError();
         if (put != got)
             return ERROR_DISK_FULL;
+        left -= got;
     }
-    if (!SetEndOfFile(to) || !FlushFileBuffers(to))
+    return 0;
+}
+
+// Cuts the target at length.
+bool replacing_cut(HANDLE file, LONGLONG length)
+{
+    LARGE_INTEGER at;
+    at.QuadPart = length;
+    return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+// Puts the whole temporary file into the target. What lies past the old end
+// goes first and is flushed: a disk without room for it refuses the save
+// with the old content whole (cut back to its length); the rest then only
+// overwrites room the old file already had. Wine has no call that reserves
+// room (FileAllocationInfo: error 120).
+long replacing_copyInto(HANDLE from, HANDLE to)
+{
+    LARGE_INTEGER wanted, had;
+    if (!GetFileSizeEx(from, &wanted) || !GetFileSizeEx(to, &had))
+        return lastError();
+    if (wanted.QuadPart > had.QuadPart) {
+        long code = replacing_copyRange(from, to, had.QuadPart, wanted.QuadPart);
+        if (code == 0 && !FlushFileBuffers(to))
+            code = lastError();
+        if (code != 0) {
+            replacing_cut(to, had.QuadPart);
+            return code;
+        }
+    }
+    const long code =
+        replacing_copyRange(from, to, 0, wanted.QuadPart < had.QuadPart ? wanted.QuadPart : had.QuadPart);
+    if (code != 0)
+        return code;
+    if (!replacing_cut(to, wanted.QuadPart) || !FlushFileBuffers(to))
         return lastError();
     return 0;
 }
@@ -167,7 +202,9 @@ long ReplacingFile::write(const void *bytes, std::uint32_t count)
 // default mode (0600 became 0644) and Win32 has no call that sets a Unix
 // mode, while the old file keeps its mode, owner and links. The copy needs
 // no new room when the size stays (a parameter file, a dump of the same
-// window); a failure in it is reported, the temporary file removed.
+// window), and a longer one takes its new room first (replacing_copyInto);
+// only an I/O error in the copy itself leaves the old file part new, which
+// is reported, the temporary file removed.
 long ReplacingFile::commit()
 {
     if (!open_)
