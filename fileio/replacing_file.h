@@ -10,6 +10,16 @@
 // the temporary file and leaves the target exactly as it was; a save to a new
 // name that fails leaves nothing behind.
 //
+// What is replaced is the file the user named and nothing else: a link is
+// saved through (the file it names is replaced), the old file's mode and,
+// where the saver may, its owner are kept, a file that could not be written
+// in place (read-only, to root too) is refused. A target that is not a
+// regular file (a FIFO, a device such as /dev/null) is written in place, a
+// folder refused; a writable file in a folder that takes no new files is
+// written in place, as saves were before they replaced. On Win32 the new
+// content, once whole in the temporary file, goes into the old file's own
+// file (replacing_file_win32.cpp says why).
+//
 // One implementation per platform (replacing_file_posix.cpp,
 // replacing_file_win32.cpp); the writers' decisions reach it through
 // FileReplaceOps, which their tests replace with a scripted fake.
@@ -21,16 +31,22 @@
 // Room for the target's path and the temporary file's.
 inline constexpr std::size_t REPLACE_PATH_SIZE = 4096;
 
+// The system calls underneath, on POSIX (replacing_file_posix.h); a test
+// hands in a table where one of them fails.
+struct FileSystemCalls;
+
 class ReplacingFile {
 public:
     ReplacingFile() = default;
+    explicit ReplacingFile(const FileSystemCalls *calls) : calls_(calls) {}
     ~ReplacingFile() { discard(); } // what was not committed is thrown away
     ReplacingFile(const ReplacingFile &) = delete;
     ReplacingFile &operator=(const ReplacingFile &) = delete;
 
-    // Creates the temporary file beside target. 0, or the system's code
-    // (errno, GetLastError), never 0 for a failure; an existing target that
-    // could not be written in place (read-only, or locked) is refused here.
+    // Creates the temporary file beside the real target (or opens a target
+    // written in place). 0, or the system's code (errno, GetLastError),
+    // never 0 for a failure; an existing target that could not be written in
+    // place (read-only, or locked) or a folder is refused here.
     long begin(const char *target);
     // Appends count bytes: 0 when all were written, else the system's code
     // (a disk-full code when the system took fewer without saying why).
@@ -44,8 +60,14 @@ public:
     bool isOpen() const { return open_; }
 
 private:
+    const FileSystemCalls *calls_ = nullptr; // nullptr: the system's own
     bool open_ = false;
+    bool inPlace_ = false; // writing the target itself: no temporary, no rename
     std::intptr_t handle_ = 0; // a file descriptor, or a HANDLE
+    // Win32: the existing target, held open from begin to commit, where the
+    // new content goes in the end (its own file keeps its mode under wine).
+    std::intptr_t targetHandle_ = 0;
+    long openInPlace(int createFlag);
     char target_[REPLACE_PATH_SIZE] = {};
     char temporary_[REPLACE_PATH_SIZE] = {};
 };

@@ -125,6 +125,28 @@ TEST_F(CliDevice, ReadGivesTheDevicesSetByteForByteAndWriteThenReadGivesTheFileB
     EXPECT_EQ(fileText(got), fileText(wanted));
 }
 
+// -o names the file the user means: through a link, or k614ctl's own output.
+TEST_F(CliDevice, ReadSavesThroughALinkAndToStandardOutput)
+{
+    startSimulator(imageA("kW"));
+    const std::string real = path("real.614"), named = path("named.614");
+    ASSERT_TRUE(saveText(real, "the old content"));
+    ASSERT_EQ(symlink(real.c_str(), named.c_str()), 0);
+    ASSERT_EQ(ctl({"read", link, "-o", named}), 0) << err;
+    EXPECT_EQ(fileText(real), fileText(params));
+    struct stat st;
+    EXPECT_TRUE(lstat(named.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) << "the link was replaced";
+
+    // The output file that spawning truncates is the one written, not a new
+    // one renamed over it.
+    struct stat before, after;
+    ASSERT_EQ(stat(path("ctl.out").c_str(), &before), 0);
+    ASSERT_EQ(ctl({"read", link, "-o", "/dev/stdout"}), 0) << err;
+    EXPECT_EQ(out, fileText(params));
+    ASSERT_EQ(stat(path("ctl.out").c_str(), &after), 0);
+    EXPECT_EQ(after.st_ino, before.st_ino) << "the output file was replaced";
+}
+
 TEST_F(CliDevice, WriteNamesTheFieldADeviceIgnoredAndGivesUpOnASilentOne)
 {
     startSimulator(imageA("kW"));

@@ -18,14 +18,17 @@
 namespace {
 
 std::string chosenPath;
-int dumpMessages = 0; // "Error Writing file to disc" on a full disk, once
+int dumpMessages = 0; // boxes shown for one dump: one at most
+// "Error Writing file to disc" when a write fails on a full disk; the box of
+// a failed replacement at the end says "Error closing file...".
+const char *expectedDumpMessage = "Error Writing file to disc";
 
-// A dump of a 64 x 64 picture (16 KB of pixels) into chosenPath, the boxes
-// counted instead of shown; true when it reported a failure.
-bool dumpFails(const std::string &path)
+// A dump of a side x side picture (64: 16 KB of pixels) into chosenPath, the
+// boxes counted instead of shown; true when it reported a failure.
+bool dumpOfSideFails(const std::string &path, LONG side)
 {
     ScopedDc dc(CreateCompatibleDC(nullptr));
-    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), 64, 64, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
+    BITMAPINFO info = {{sizeof(BITMAPINFOHEADER), side, side, 1, 32, BI_RGB, 0, 0, 0, 0, 0}, {}};
     void *bits = nullptr;
     ScopedGdiObject<HBITMAP> bitmap(CreateDIBSection(dc.get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
     chosenPath = path;
@@ -39,12 +42,17 @@ bool dumpFails(const std::string &path)
         return result;
     };
     ops.showMessage = [](void *, const char *, const char *text) {
-        EXPECT_STREQ(text, "Error Writing file to disc");
+        EXPECT_STREQ(text, expectedDumpMessage);
         EXPECT_EQ(++dumpMessages, 1) << "one box for the whole dump";
     };
     ScopedLocalMemory record(buildBitmapInfo(nullptr, bitmap.get()));
     writeBitmapRecord(ops, static_cast<std::uint8_t *>(record.get()));
     return dumpMessages > 0;
+}
+
+bool dumpFails(const std::string &path)
+{
+    return dumpOfSideFails(path, 64);
 }
 
 bool parametersFail(const std::string &path)
@@ -100,6 +108,15 @@ TEST(FullDisk, AFailedSaveKeepsTheOldFileAndLeavesNoTemporaryOrEmptyFile)
         }
         EXPECT_EQ(namesIn(dir), before) << "a temporary file, or a new name, was left behind";
     }
+
+    // Two free pages: room for the temporary file of a 32 x 32 dump (4150
+    // bytes), none for the one-page old dump to grow into; it stays whole.
+    ASSERT_TRUE(DeleteFileA((dir + "/filler").c_str()));
+    expectedDumpMessage = "Error closing file...";
+    EXPECT_TRUE(dumpOfSideFails(dir + "/old.bmp", 32)) << "a dump that did not fit reported no failure";
+    EXPECT_EQ(readWholeFile(dir + "/old.bmp"), "BM the user's last good screen dump") << "the old dump was touched";
+    before.erase("filler");
+    EXPECT_EQ(namesIn(dir), before) << "a temporary file was left behind";
 }
 
 } // namespace
