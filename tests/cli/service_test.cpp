@@ -106,7 +106,7 @@ TEST(ServiceNotify, DatagramsReachAPathOrAnAbstractSocketAndNothingIsSentWithout
         setenv("NOTIFY_SOCKET", name.c_str(), 1);
         EXPECT_TRUE(notifyServiceManager("READY=1\nSTATUS=line online"));
         char got[128] = "";
-        EXPECT_EQ(recv(fd, got, sizeof got - 1, 0), 26) << name;
+        EXPECT_EQ(recv(fd, got, sizeof got - 1, MSG_DONTWAIT), 26) << name; // a datagram is there once sent
         EXPECT_STREQ(got, "READY=1\nSTATUS=line online");
         close(fd);
     }
@@ -158,7 +158,9 @@ struct DiscoveryRow {
 
 TEST(PublishDiscovery, TopicsAndKeysPerEntity)
 {
-    const char *status = "\"availability\":[{\"topic\":\"k614/ttyUSB0/status\"";
+    // Available only while online: silent and offline (and a status of another first word) are not.
+    const char *status = "\"availability\":[{\"topic\":\"k614/ttyUSB0/status\",\"value_template\":"
+                         "\"{{ 'online' if value.split(' ')[0] == 'online' else 'offline' }}\"}]";
     const DiscoveryRow rows[] = {
         {DISCOVERY_MEASUREMENT, "homeassistant/sensor/k614_ttyUSB0_measurement/config",
          {"\"unique_id\":\"k614_ttyUSB0_measurement\"", "\"state_topic\":\"k614/ttyUSB0/measurement\"",
