@@ -38,7 +38,8 @@ static const char GENERAL_USAGE[] =
     "  4  the port cannot be opened: no such port, port busy, not a serial port\n"
     "  5  file error: missing, a directory, shorter than 88 bytes, cannot be written\n"
     "  6  the line to the device was lost (cable pulled, adapter gone)\n"
-    "  7  publish: the broker refused the user name or password, or TLS failed\n";
+    "  7  publish: the broker refused the user name or password, or TLS failed\n"
+    "  8  publish: measurements or events taken from the line were not published\n";
 
 static const char READ_USAGE[] =
     "Usage: k614ctl read PORT [-o FILE.614] [--json]\n"
@@ -120,25 +121,36 @@ static const char PUBLISH_USAGE[] =
     "                      it; again when a parameter or the unit text changes\n"
     "\n"
     "  --broker HOST[:PORT] the broker (port 1883, 8883 with --tls)\n"
-    "  --topic PREFIX       topic prefix\n"
+    "  --topic PREFIX       topic prefix: UTF-8 without + or # (refused otherwise)\n"
     "  --client-id ID       MQTT client id (default: k614ctl-<port's base name>)\n"
     "  --username USER      user name; the password comes from the environment\n"
     "                       variable K614_MQTT_PASSWORD or from --password-file FILE\n"
-    "                       (first line), never from the command line\n"
+    "                       (first line), never from the command line; names and\n"
+    "                       password are taken whole up to MQTT's 65535 bytes\n"
     "  --tls CAFILE         TLS, the broker's certificate checked against CAFILE\n"
     "  --every N            publish every Nth measurement only (default 1)\n"
-    "  --qos 0|1            QoS of the measurements (default 0)\n"
+    "  --qos 0|1            QoS of the measurements (default 1). At 0 a measurement\n"
+    "                       counts as delivered once written to the socket: those\n"
+    "                       written to a link that stops answering without closing\n"
+    "                       are lost until it is given up: 3 s after an event or\n"
+    "                       status goes unacknowledged, else within 10 s\n"
     "  --duration S         stop after S seconds (up to 3 decimals, at most 34560000)\n"
     "\n"
-    "While the broker cannot be reached k614ctl reconnects (0.25 s, doubling up to\n"
-    "4 s) and keeps the measurements, up to 10 minutes at 50 a second; they are\n"
-    "published after the reconnect in order with their own times. Beyond that the\n"
-    "oldest are dropped and counted on stderr and in the next status. A lost line is\n"
-    "reopened once a second. Ctrl-C, SIGTERM or the end of --duration publishes\n"
-    "what is queued (for up to 5 s), then \"offline\", and disconnects.\n"
+    "Each message leaves the queue on its own acknowledgement. While the broker\n"
+    "cannot be reached k614ctl reconnects (0.25 s, doubling up to 4 s) and keeps the\n"
+    "measurements, up to 10 minutes at 50 a second; they are published after the\n"
+    "reconnect in order with their own times (at QoS 1 one may come twice). A link\n"
+    "whose acknowledgement is 3 s late is given up and connected again. A broker\n"
+    "answering \"server unavailable\" is retried likewise. Beyond the queue's room\n"
+    "the oldest are dropped and counted on stderr and in the next status. A lost\n"
+    "line is reopened once a second. Ctrl-C, SIGTERM or the end of --duration\n"
+    "publishes what is queued (for up to 5 s, whatever the broker does), then\n"
+    "\"offline\", and disconnects.\n"
     "\n"
-    "Exit codes: 0 done, 2 usage, 4 port error (at start), 5 file error (password\n"
-    "or CA file), 7 the broker refused the user name or password, or TLS failed.\n";
+    "Exit codes: 0 done, everything published; 2 usage (also a name the broker\n"
+    "cannot take); 4 port error (at start); 5 file error (password or CA file);\n"
+    "7 the broker refused the user name or password, or TLS failed; 8 something\n"
+    "taken from the line was not published by the end.\n";
 
 void writeVersion(std::FILE *out)
 {
@@ -237,7 +249,7 @@ struct ArgTexts {
     std::string operands[2];
     std::string output, csv, duration, broker, topic, clientId, username, passwordFile, tlsCa;
     int every = 1;
-    int qos = 0;
+    int qos = 1;
     bool json = false, dryRun = false, version = false;
 };
 
@@ -319,6 +331,14 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
     const bool known = args_commandOf(argc, argv) != CtlCommand::none;
     if (!known && argv[1][0] != '-')
         return args_usageError(err, CtlCommand::none, "unknown command", argv[1]);
+
+    // A password typed on the command line is refused before the parser could quote it back in an error.
+    for (int i = 1; i < argc && std::strcmp(argv[i], "--") != 0; ++i)
+        if (std::strcmp(argv[i], "--password") == 0 || std::strncmp(argv[i], "--password=", 11) == 0)
+            return args_usageError(err, args_commandOf(argc, argv),
+                                   "--password is not taken on the command line, where other users can read it;"
+                                   " use K614_MQTT_PASSWORD or --password-file FILE",
+                                   nullptr);
 
     ArgTexts t;
     CLI::App app("", TOOL);

@@ -11,3 +11,4 @@ inline constexpr int EXIT_PORT_ERROR = 4;  // the port cannot be opened
 inline constexpr int EXIT_FILE_ERROR = 5;
 inline constexpr int EXIT_LINE_LOST = 6;   // the line failed (cable pulled, adapter gone)
 inline constexpr int EXIT_BROKER_REFUSED = 7; // publish: the broker refused the credentials, or TLS failed
+inline constexpr int EXIT_NOT_PUBLISHED = 8;  // publish: something taken from the line never reached the broker

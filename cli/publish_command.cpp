@@ -5,9 +5,11 @@
 // bounded queue, the latest status, peaks and parameter set. The network
 // thread owns the MQTT client: connects with a growing back-off, publishes
 // from the record and takes an item out of the queue only once the client has
-// confirmed it (QoS 0: written to the socket; QoS 1: acknowledged). The
-// reader never waits for the network: a slow or absent broker only fills the
-// queue.
+// confirmed that item's own message, matched by its message id (QoS 0:
+// written to the socket; QoS 1: acknowledged). The reader never waits for the
+// network: a slow or absent broker only fills the queue. The network thread
+// never waits without a bound either: the connect is begun without blocking,
+// and every wait ends at the drain's end once the reader has stopped.
 #include <atomic>
 #include <cerrno>
 #include <csignal>
@@ -17,6 +19,7 @@
 #include <mosquitto.h>
 #include <mutex>
 #include <poll.h>
+#include <sys/stat.h>
 #include <thread>
 #include <unistd.h>
 
@@ -26,37 +29,46 @@
 #include "cli/publish_core.h"
 
 static constexpr char TOOL[] = "k614ctl";
-// The broker.
-static constexpr int KEEPALIVE_S = 10;
-static constexpr int CONNACK_WAIT_MS = 10000;
+// The broker. libmosquitto takes no keep-alive under 5 s; a link that stops
+// answering is found sooner by the acknowledgements: one outstanding for
+// ACK_WAIT_MS drops the connection, and what it left unconfirmed goes again
+// after the reconnect.
+static constexpr int KEEPALIVE_S = 5;
+static constexpr std::int64_t ACK_WAIT_MS = 3000;
+// Shorter than the keep-alive, which libmosquitto also applies to the CONNECT.
+static constexpr std::int64_t CONNACK_WAIT_MS = 4000;
 static constexpr int BACKOFF_FIRST_MS = 250;
 static constexpr int BACKOFF_MAX_MS = 4000;
+// Queue items handed to the client and not yet confirmed; besides them, the retained state messages.
 static constexpr int IN_FLIGHT_MAX = 100;
-static constexpr int ACKS_MAX = 256;
+static constexpr int STATE_IN_FLIGHT_MAX = 16;
+static constexpr int SENT_MAX = IN_FLIGHT_MAX + STATE_IN_FLIGHT_MAX;
+static constexpr int ACKS_MAX = SENT_MAX + 8;
 static constexpr std::int64_t DRAIN_MS = 5000;
 static constexpr std::int64_t CLOSE_WAIT_MS = 1000;
-static constexpr int NETWORK_POLL_MS = 500;
+static constexpr int NETWORK_POLL_MS = 200;
 static constexpr int EVENT_QOS = 1;
 static constexpr int RETAINED_QOS = 1;
-static constexpr std::size_t PASSWORD_SIZE = 256;
+// The broker's refusals of the credentials; the others may pass and are retried.
+static constexpr int CONNACK_BAD_CREDENTIALS = 4;
+static constexpr int CONNACK_NOT_AUTHORISED = 5;
 static constexpr std::size_t REFUSAL_SIZE = BROKER_HOST_SIZE + 200;
-// The prefix and "/parameters"; the client id "k614ctl-" and the port's name.
-static constexpr std::size_t FULL_TOPIC_SIZE = TOPIC_SIZE + 16;
 static constexpr char OFFLINE[] = "offline";
 
 enum Topic { TOPIC_STATUS, TOPIC_MEASUREMENT, TOPIC_PEAKS, TOPIC_EVENT, TOPIC_PARAMETERS, TOPIC_COUNT };
 static const char *const TOPIC_NAMES[TOPIC_COUNT] = {"status", "measurement", "peaks", "event", "parameters"};
 
+// Every name at the length MQTT allows, so that none is ever cut short.
 struct PublishConfig {
     char host[BROKER_HOST_SIZE];
     int port;
-    char clientId[FULL_TOPIC_SIZE];
+    char clientId[MQTT_STRING_MAX + 1];
     const char *username;
-    char password[PASSWORD_SIZE];
+    char password[MQTT_STRING_MAX + 1];
     bool hasPassword;
     const char *tlsCaFile;
     int qos;
-    char topics[TOPIC_COUNT][FULL_TOPIC_SIZE];
+    char topics[TOPIC_COUNT][MQTT_STRING_MAX + 1];
 };
 
 // What the reader hands the network thread: the record, under `lock`.
@@ -67,10 +79,12 @@ struct PublishShared {
     // From the network thread.
     std::atomic<bool> refused;
     char refusal[REFUSAL_SIZE];
+    int refusalExit;
 };
 
-// One per process: the queue alone is ten minutes of measurements.
+// One per process: the queue alone is ten minutes of measurements, the names 64 KiB each.
 static PublishShared shared;
+static PublishConfig config;
 
 static std::int64_t publish_nowMs()
 {
@@ -87,20 +101,28 @@ static void publish_wake()
 
 // ---- the network thread ----
 
+// A message handed to the client and not yet confirmed: a queue item (seq), or a state message (seq 0;
+// a status carries the dropped items it reports, taken back should it never be confirmed).
+struct SentMessage {
+    int mid;
+    std::uint64_t seq;
+    std::uint64_t dropped;
+    std::int64_t at;
+};
+
 struct Connection {
     struct mosquitto *mosq;
     int connack; // -1 before the broker's answer
     bool lost;
     bool tlsFailed;
-    // Measurements and events handed to the client, oldest first: (mid, seq).
-    int inFlightMid[IN_FLIGHT_MAX];
-    std::uint64_t inFlightSeq[IN_FLIGHT_MAX];
-    int inFlightHead, inFlightCount;
+    SentMessage sent[SENT_MAX];
+    int sentCount, queueSent;
     // Mids the client confirmed since they were last looked at.
     int acked[ACKS_MAX];
     int ackedCount;
     int offlineMid; // the closing status message, 0 before it is sent
     bool offlineConfirmed;
+    char why[REFUSAL_SIZE]; // why the connection was lost, when known
 };
 
 static void network_onConnect(struct mosquitto *, void *context, int rc)
@@ -116,45 +138,54 @@ static void network_onDisconnect(struct mosquitto *, void *context, int)
 static void network_onPublish(struct mosquitto *, void *context, int mid)
 {
     Connection *c = static_cast<Connection *>(context);
+    // More cannot be outstanding; one lost here is found by its acknowledgement's wait.
     if (c->ackedCount < ACKS_MAX)
         c->acked[c->ackedCount++] = mid;
 }
 
-// Confirmations out of the callbacks: queue items leave, in order.
+// Each confirmation takes out its own message, and nothing else.
 static void network_takeAcks(Connection *c)
 {
     for (int a = 0; a < c->ackedCount; ++a) {
         const int mid = c->acked[a];
         if (mid == c->offlineMid)
             c->offlineConfirmed = true;
-        for (int i = 0; i < c->inFlightCount; ++i) {
-            const int at = (c->inFlightHead + i) % IN_FLIGHT_MAX;
-            if (c->inFlightMid[at] != mid)
+        for (int i = 0; i < c->sentCount; ++i) {
+            if (c->sent[i].mid != mid)
                 continue;
-            {
+            if (c->sent[i].seq != 0) {
                 std::lock_guard<std::mutex> guard(shared.lock);
-                confirmQueued(&shared.record.queue, c->inFlightSeq[at]);
+                confirmQueued(&shared.record.queue, c->sent[i].seq);
+                --c->queueSent;
             }
-            c->inFlightHead = (at + 1) % IN_FLIGHT_MAX;
-            c->inFlightCount -= i + 1;
+            c->sent[i] = c->sent[--c->sentCount];
             break;
         }
     }
     c->ackedCount = 0;
 }
 
-static bool network_publish(Connection *c, const char *topic, const char *payload, int qos, bool retain, int *mid)
+static bool network_publish(Connection *c, const char *topic, const char *payload, int qos, bool retain,
+                            std::uint64_t seq, std::uint64_t dropped)
 {
+    int mid = 0;
     const int rc =
-        mosquitto_publish(c->mosq, mid, topic, static_cast<int>(std::strlen(payload)), payload, qos, retain);
-    if (rc != MOSQ_ERR_SUCCESS)
+        mosquitto_publish(c->mosq, &mid, topic, static_cast<int>(std::strlen(payload)), payload, qos, retain);
+    if (rc != MOSQ_ERR_SUCCESS) {
         c->lost = true;
-    return rc == MOSQ_ERR_SUCCESS;
+        return false;
+    }
+    c->sent[c->sentCount++] = {mid, seq, dropped, publish_nowMs()};
+    c->queueSent += seq != 0;
+    network_takeAcks(c);
+    return true;
 }
 
-// Status, peaks and parameters when they changed (all of them after a connect).
+// Status, peaks and parameters when they changed (all of them after a connect), while there is room.
 static void network_publishState(const PublishConfig &cfg, Connection *c)
 {
+    if (c->sentCount - c->queueSent > STATE_IN_FLIGHT_MAX - TOPIC_COUNT)
+        return;
     char status[PAYLOAD_SIZE], peaks[PAYLOAD_SIZE], parameters[PARAMETERS_JSON_SIZE];
     bool sendStatus, sendPeaks, sendParameters;
     std::uint64_t dropped = 0;
@@ -166,27 +197,29 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
         if (sendStatus) {
             dropped = shared.record.queue.dropped - shared.record.droppedReported;
             formatStatusPayload(shared.record.status, dropped, status, sizeof status);
+            shared.record.droppedReported += dropped;
         }
         if (sendPeaks)
-            formatPeaksPayload(shared.record.peaksAt, shared.record.maxPeak, shared.record.minPeak, shared.record.dpdtPeak, peaks, sizeof peaks);
+            formatPeaksPayload(shared.record.peaksAt, shared.record.maxPeak, shared.record.minPeak,
+                               shared.record.dpdtPeak, peaks, sizeof peaks);
         if (sendParameters)
             formatParametersJson(shared.record.parameters, parameters, sizeof parameters);
         shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = false;
     }
-    if (sendStatus && network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, nullptr)) {
+    if (sendStatus && !network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, 0, dropped)) {
         std::lock_guard<std::mutex> guard(shared.lock);
-        shared.record.droppedReported += dropped;
+        shared.record.droppedReported -= dropped;
     }
     if (sendPeaks)
-        network_publish(c, cfg.topics[TOPIC_PEAKS], peaks, RETAINED_QOS, true, nullptr);
+        network_publish(c, cfg.topics[TOPIC_PEAKS], peaks, RETAINED_QOS, true, 0, 0);
     if (sendParameters)
-        network_publish(c, cfg.topics[TOPIC_PARAMETERS], parameters, RETAINED_QOS, true, nullptr);
+        network_publish(c, cfg.topics[TOPIC_PARAMETERS], parameters, RETAINED_QOS, true, 0, 0);
 }
 
 // Queue items, oldest first, while the client holds fewer than IN_FLIGHT_MAX of them.
 static void network_publishQueued(const PublishConfig &cfg, Connection *c)
 {
-    while (c->inFlightCount < IN_FLIGHT_MAX && !c->lost) {
+    while (c->queueSent < IN_FLIGHT_MAX && !c->lost) {
         QueuedItem item;
         {
             std::lock_guard<std::mutex> guard(shared.lock);
@@ -195,22 +228,24 @@ static void network_publishQueued(const PublishConfig &cfg, Connection *c)
             markQueuedSent(&shared.record.queue, item.seq);
         }
         char payload[PAYLOAD_SIZE];
-        int mid = 0;
-        bool sent;
         if (item.kind == QueuedKind::measurement) {
             formatMeasurementPayload(item.utcMs, item.value, payload, sizeof payload);
-            sent = network_publish(c, cfg.topics[TOPIC_MEASUREMENT], payload, cfg.qos, false, &mid);
+            network_publish(c, cfg.topics[TOPIC_MEASUREMENT], payload, cfg.qos, false, item.seq, 0);
         } else {
             formatEventPayload(item.utcMs, static_cast<DeviceCode>(item.value), payload, sizeof payload);
-            sent = network_publish(c, cfg.topics[TOPIC_EVENT], payload, EVENT_QOS, false, &mid);
+            network_publish(c, cfg.topics[TOPIC_EVENT], payload, EVENT_QOS, false, item.seq, 0);
         }
-        if (!sent)
-            return;
-        const int at = (c->inFlightHead + c->inFlightCount++) % IN_FLIGHT_MAX;
-        c->inFlightMid[at] = mid;
-        c->inFlightSeq[at] = item.seq;
-        network_takeAcks(c);
     }
+}
+
+// The connection is over: its unconfirmed state messages take back the drops they reported, and its
+// unconfirmed queue items go out again on the next one.
+static void network_forget(Connection *c)
+{
+    std::lock_guard<std::mutex> guard(shared.lock);
+    for (int i = 0; i < c->sentCount; ++i)
+        shared.record.droppedReported -= c->sent[i].dropped;
+    rewindQueued(&shared.record.queue);
 }
 
 static bool network_stopping()
@@ -225,26 +260,30 @@ static int network_queued()
     return shared.record.queue.count;
 }
 
-// Waits for the socket (or the reader's nudge) up to timeoutMs and lets the client work.
+// The reader's nudges are only a reason to look again.
+static void network_takeNudges()
+{
+    char drain[64];
+    while (read(shared.wakeRead, drain, sizeof drain) > 0) {
+    }
+}
+
+// Waits for the socket (or the reader's nudge) up to timeoutMs and lets the client work. The client's own
+// loop, with no wait of its own, also finishes a connect begun without blocking.
 static void network_service(Connection *c, int timeoutMs)
 {
     const int sock = mosquitto_socket(c->mosq);
     pollfd fds[2] = {{shared.wakeRead, POLLIN, 0}, {sock, POLLIN, 0}};
     if (mosquitto_want_write(c->mosq))
         fds[1].events |= POLLOUT;
-    const int ready = poll(fds, sock >= 0 ? 2 : 1, timeoutMs);
-    if (ready > 0 && (fds[0].revents & POLLIN)) {
-        char drain[64];
-        while (read(shared.wakeRead, drain, sizeof drain) > 0) {
-        }
-    }
-    int rc = MOSQ_ERR_SUCCESS;
-    if (ready > 0 && sock >= 0 && (fds[1].revents & (POLLIN | POLLHUP | POLLERR)))
-        rc = mosquitto_loop_read(c->mosq, 1);
-    if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(c->mosq))
-        rc = mosquitto_loop_write(c->mosq, 1);
-    if (rc == MOSQ_ERR_SUCCESS)
-        rc = mosquitto_loop_misc(c->mosq);
+    if (poll(fds, sock >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN))
+        network_takeNudges();
+    const int rc = mosquitto_loop(c->mosq, 0, 1);
+    if (rc != MOSQ_ERR_SUCCESS && !c->why[0])
+        std::snprintf(c->why, sizeof c->why, "%s",
+                      rc == MOSQ_ERR_ERRNO       ? std::strerror(errno)
+                      : rc == MOSQ_ERR_KEEPALIVE ? "no answer within the keep-alive time"
+                                                 : mosquitto_strerror(rc));
     if (rc != MOSQ_ERR_SUCCESS)
         c->lost = true;
     if (rc == MOSQ_ERR_TLS)
@@ -252,40 +291,60 @@ static void network_service(Connection *c, int timeoutMs)
     network_takeAcks(c);
 }
 
-static void network_refuse(const char *why)
+static void network_refuse(int exitCode, const char *why)
 {
     std::snprintf(shared.refusal, sizeof shared.refusal, "%s", why);
+    shared.refusalExit = exitCode;
     shared.refused = true;
 }
 
 enum class Session { lost, closed, refused };
 
-// One connection from the CONNECT to its loss or its clean end.
+// The oldest acknowledgement still awaited is older than ACK_WAIT_MS.
+static bool network_ackOverdue(const Connection &c, std::int64_t now)
+{
+    for (int i = 0; i < c.sentCount; ++i)
+        if (now - c.sent[i].at > ACK_WAIT_MS)
+            return true;
+    return false;
+}
+
+// One connection from the CONNECT to its loss or its clean end. A stop (drainUntil set) bounds every wait.
 static Session network_session(const PublishConfig &cfg, Connection *c, std::int64_t *drainUntil, bool *down)
 {
     const std::int64_t connackBy = publish_nowMs() + CONNACK_WAIT_MS;
     bool announced = false;
     std::int64_t closeBy = 0;
     for (;;) {
-        if (c->connack > 0) {
+        if (c->connack == CONNACK_BAD_CREDENTIALS || c->connack == CONNACK_NOT_AUTHORISED) {
             char why[REFUSAL_SIZE];
             std::snprintf(why, sizeof why, "the broker %s:%d refused the connection: %s", cfg.host, cfg.port,
                           mosquitto_connack_string(c->connack));
-            network_refuse(why);
+            network_refuse(EXIT_BROKER_REFUSED, why);
             return Session::refused;
+        }
+        if (c->connack > 0) {
+            std::snprintf(c->why, sizeof c->why, "refused the connection: %s",
+                          mosquitto_connack_string(c->connack));
+            return Session::lost;
         }
         if (c->tlsFailed) {
             char why[REFUSAL_SIZE];
             std::snprintf(why, sizeof why, "the TLS connection to %s:%d failed (certificate not trusted?)", cfg.host,
                           cfg.port);
-            network_refuse(why);
+            network_refuse(EXIT_BROKER_REFUSED, why);
             return Session::refused;
         }
         if (c->lost)
             return Session::lost;
         const std::int64_t now = publish_nowMs();
-        if (c->connack < 0 && now > connackBy)
+        const bool stopping = network_stopping();
+        if (stopping && *drainUntil == 0)
+            *drainUntil = now + DRAIN_MS;
+        if (c->connack < 0 && (now > connackBy || (stopping && (now >= *drainUntil || network_queued() == 0)))) {
+            std::snprintf(c->why, sizeof c->why, "no answer to the connection request");
             return Session::lost;
+        }
         if (c->connack == 0) {
             if (!announced) {
                 announced = true;
@@ -295,15 +354,24 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
                 std::lock_guard<std::mutex> guard(shared.lock);
                 shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = true;
             }
+            if (network_ackOverdue(*c, now)) {
+                std::snprintf(c->why, sizeof c->why, "no acknowledgement for %lld s, the link is given up",
+                              static_cast<long long>(ACK_WAIT_MS / 1000));
+                return Session::lost;
+            }
             if (c->offlineMid == 0) {
                 network_publishState(cfg, c);
                 network_publishQueued(cfg, c);
             }
-            if (network_stopping()) {
-                if (*drainUntil == 0)
-                    *drainUntil = now + DRAIN_MS;
+            if (stopping) {
                 if (c->offlineMid == 0 && (network_queued() == 0 || now >= *drainUntil)) {
-                    network_publish(c, cfg.topics[TOPIC_STATUS], OFFLINE, RETAINED_QOS, true, &c->offlineMid);
+                    int mid = 0;
+                    if (mosquitto_publish(c->mosq, &mid, cfg.topics[TOPIC_STATUS],
+                                          static_cast<int>(std::strlen(OFFLINE)), OFFLINE, RETAINED_QOS,
+                                          true) == MOSQ_ERR_SUCCESS)
+                        c->offlineMid = mid;
+                    else
+                        c->offlineMid = -1;
                     closeBy = now + CLOSE_WAIT_MS;
                 }
                 if (c->offlineMid != 0 && (c->offlineConfirmed || now >= closeBy)) {
@@ -316,9 +384,10 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
     }
 }
 
+// Begins a connection without waiting for it: a broker that never answers, or an address that drops
+// the attempt, then holds up nothing but this connection's own wait.
 static bool network_connect(const PublishConfig &cfg, Connection *c, int *rc)
 {
-    *c = Connection{};
     c->connack = -1;
     c->mosq = mosquitto_new(cfg.clientId, true, c);
     if (!c->mosq) {
@@ -328,33 +397,40 @@ static bool network_connect(const PublishConfig &cfg, Connection *c, int *rc)
     mosquitto_connect_callback_set(c->mosq, network_onConnect);
     mosquitto_disconnect_callback_set(c->mosq, network_onDisconnect);
     mosquitto_publish_callback_set(c->mosq, network_onPublish);
+    // Every message the queue hands out goes on the wire at once: none waits inside the client.
+    mosquitto_int_option(c->mosq, MOSQ_OPT_SEND_MAXIMUM, SENT_MAX + 1);
     mosquitto_will_set(c->mosq, cfg.topics[TOPIC_STATUS], static_cast<int>(std::strlen(OFFLINE)), OFFLINE,
                        RETAINED_QOS, true);
-    if (cfg.username)
-        mosquitto_username_pw_set(c->mosq, cfg.username, cfg.hasPassword ? cfg.password : nullptr);
+    if (cfg.username &&
+        (*rc = mosquitto_username_pw_set(c->mosq, cfg.username, cfg.hasPassword ? cfg.password : nullptr)) !=
+            MOSQ_ERR_SUCCESS)
+        return false;
     if (cfg.tlsCaFile && (*rc = mosquitto_tls_set(c->mosq, cfg.tlsCaFile, nullptr, nullptr, nullptr, nullptr)) !=
                              MOSQ_ERR_SUCCESS)
         return false;
-    *rc = mosquitto_connect(c->mosq, cfg.host, cfg.port, KEEPALIVE_S);
+    *rc = mosquitto_connect_async(c->mosq, cfg.host, cfg.port, KEEPALIVE_S);
     return *rc == MOSQ_ERR_SUCCESS;
 }
 
-// Waits ms, but not past *drainUntil (0: no bound yet; set when the reader stops); the reader's
-// nudges are taken and ignored.
+// Waits ms, but not past *drainUntil (0: no bound yet; set when the reader stops), and not at all once
+// stopped with nothing left to publish.
 static void network_backOff(int ms, std::int64_t *drainUntil)
 {
     pollfd fd = {shared.wakeRead, POLLIN, 0};
-    std::int64_t until = publish_nowMs() + ms;
-    for (std::int64_t left = ms; left > 0; left = until - publish_nowMs()) {
-        if (poll(&fd, 1, static_cast<int>(left)) > 0) {
-            char drain[64];
-            while (read(shared.wakeRead, drain, sizeof drain) > 0) {
-            }
+    const std::int64_t end = publish_nowMs() + ms;
+    for (;;) {
+        if (network_stopping()) {
+            if (*drainUntil == 0)
+                *drainUntil = publish_nowMs() + DRAIN_MS;
+            if (network_queued() == 0)
+                return;
         }
-        if (*drainUntil == 0 && network_stopping())
-            *drainUntil = publish_nowMs() + DRAIN_MS;
-        if (*drainUntil != 0 && *drainUntil < until)
-            until = *drainUntil;
+        const std::int64_t until = *drainUntil != 0 && *drainUntil < end ? *drainUntil : end;
+        const std::int64_t left = until - publish_nowMs();
+        if (left <= 0)
+            return;
+        if (poll(&fd, 1, static_cast<int>(left)) > 0)
+            network_takeNudges();
     }
 }
 
@@ -363,14 +439,15 @@ static void network_run(const PublishConfig *cfg)
     int backoff = BACKOFF_FIRST_MS;
     bool down = false; // the broker's absence was reported
     std::int64_t drainUntil = 0;
+    static Connection c; // the acknowledgements' tables are large for a thread's stack
     for (;;) {
         if (network_stopping()) {
             if (drainUntil == 0)
                 drainUntil = publish_nowMs() + DRAIN_MS;
-            if (publish_nowMs() >= drainUntil)
+            if (publish_nowMs() >= drainUntil || network_queued() == 0)
                 break;
         }
-        Connection c;
+        c = Connection{};
         int rc = MOSQ_ERR_SUCCESS;
         Session session = Session::lost;
         if (network_connect(*cfg, &c, &rc)) {
@@ -381,84 +458,122 @@ static void network_run(const PublishConfig *cfg)
             char why[REFUSAL_SIZE];
             std::snprintf(why, sizeof why, "the TLS connection to %s:%d failed (certificate not trusted?)",
                           cfg->host, cfg->port);
-            network_refuse(why);
+            network_refuse(EXIT_BROKER_REFUSED, why);
+            session = Session::refused;
+        } else if (rc == MOSQ_ERR_NOMEM || rc == MOSQ_ERR_INVAL || rc == MOSQ_ERR_MALFORMED_UTF8) {
+            // The names were checked at the start: the client refusing one now is not worth a retry.
+            char why[REFUSAL_SIZE];
+            std::snprintf(why, sizeof why, "the MQTT client takes neither the client id nor the user name: %s",
+                          mosquitto_strerror(rc));
+            network_refuse(EXIT_USAGE, why);
             session = Session::refused;
         }
+        network_forget(&c);
         if (c.mosq)
             mosquitto_destroy(c.mosq);
         if (session != Session::lost)
             break;
-        {
-            std::lock_guard<std::mutex> guard(shared.lock);
-            rewindQueued(&shared.record.queue);
-        }
         if (!down) {
             down = true;
             std::fprintf(stderr, "%s: broker %s:%d: %s; retrying, measurements are kept\n", TOOL, cfg->host,
-                         cfg->port, rc == MOSQ_ERR_SUCCESS ? "connection lost" : mosquitto_strerror(rc));
+                         cfg->port, c.why[0] ? c.why : rc == MOSQ_ERR_SUCCESS ? "connection lost" : mosquitto_strerror(rc));
         }
         network_backOff(backoff, &drainUntil);
         backoff = backoff * 2 < BACKOFF_MAX_MS ? backoff * 2 : BACKOFF_MAX_MS;
     }
-    const int left = network_queued();
-    if (left > 0 && !shared.refused)
-        std::fprintf(stderr, "%s: %d measurements and events could not be published\n", TOOL, left);
 }
 
-// ---- the reader ----
+// ---- the start ----
 
-static bool publish_readPassword(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
+// The first line of the password file, or K614_MQTT_PASSWORD, whole: up to what MQTT carries, or refused.
+static int publish_readPassword(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
 {
     cfg->hasPassword = false;
+    const std::size_t room = sizeof cfg->password;
     if (args.passwordFile) {
         std::FILE *f = std::fopen(args.passwordFile, "rb");
-        if (!f) {
-            std::fprintf(io.err, "%s: %s: cannot open the password file (%s)\n", TOOL, args.passwordFile,
-                         std::strerror(errno));
-            return false;
+        struct stat st;
+        const bool directory = f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
+        if (!f || directory) {
+            std::fprintf(io.err, "%s: %s: cannot read the password file (%s)\n", TOOL, args.passwordFile,
+                         std::strerror(directory ? EISDIR : errno));
+            if (f)
+                std::fclose(f);
+            return EXIT_FILE_ERROR;
         }
-        if (!std::fgets(cfg->password, sizeof cfg->password, f))
-            cfg->password[0] = 0;
+        std::size_t length = 0;
+        int ch;
+        while ((ch = std::fgetc(f)) != EOF && ch != '\n' && length < room)
+            cfg->password[length++] = static_cast<char>(ch);
+        const bool readFailed = std::ferror(f);
         std::fclose(f);
-        cfg->password[std::strcspn(cfg->password, "\r\n")] = 0;
+        if (readFailed) {
+            std::fprintf(io.err, "%s: %s: cannot read the password file\n", TOOL, args.passwordFile);
+            return EXIT_FILE_ERROR;
+        }
+        if (length > 0 && cfg->password[length - 1] == '\r')
+            --length;
+        if (length > MQTT_STRING_MAX) {
+            std::fprintf(io.err, "%s: %s: the password is longer than MQTT allows (%zu bytes)\n", TOOL,
+                         args.passwordFile, MQTT_STRING_MAX);
+            return EXIT_FILE_ERROR;
+        }
+        cfg->password[length] = 0;
         cfg->hasPassword = true;
-        return true;
+        return EXIT_DONE;
     }
     const char *env = std::getenv("K614_MQTT_PASSWORD");
     if (env) {
-        std::snprintf(cfg->password, sizeof cfg->password, "%s", env);
+        if (std::strlen(env) > MQTT_STRING_MAX) {
+            std::fprintf(io.err, "%s publish: K614_MQTT_PASSWORD is longer than MQTT allows (%zu bytes)\n", TOOL,
+                         MQTT_STRING_MAX);
+            return EXIT_USAGE;
+        }
+        std::memcpy(cfg->password, env, std::strlen(env) + 1);
         cfg->hasPassword = true;
     }
-    return true;
+    return EXIT_DONE;
+}
+
+// A name the broker cannot take ends publish here, with its reason; the name itself is shown only where
+// it is the user's own text and not a secret.
+static bool publish_nameTaken(const char *what, const char *text, bool topic, const CtlIo &io)
+{
+    const char *fault = mqttNameFault(text, topic);
+    if (fault)
+        std::fprintf(io.err, "%s publish: %s %s\nTry '%s publish --help'.\n", TOOL, what, fault, TOOL);
+    return fault == nullptr;
 }
 
 static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
 {
-    *cfg = PublishConfig{};
     if (!parseBroker(args.broker, args.tlsCaFile != nullptr, cfg->host, &cfg->port)) {
         std::fprintf(io.err, "%s publish: --broker needs HOST or HOST:PORT, not '%s'\nTry '%s publish --help'.\n",
                      TOOL, args.broker, TOOL);
         return EXIT_USAGE;
     }
-    char prefix[TOPIC_SIZE];
-    if (args.topic)
-        std::snprintf(prefix, sizeof prefix, "%s", args.topic);
-    else
-        defaultTopicPrefix(args.port, prefix, sizeof prefix);
+    char defaultPrefix[TOPIC_SIZE];
+    defaultTopicPrefix(args.port, defaultPrefix, sizeof defaultPrefix);
+    const char *prefix = args.topic ? args.topic : defaultPrefix;
+    if (!publish_nameTaken("the topic prefix", prefix, true, io))
+        return EXIT_USAGE;
     for (int t = 0; t < TOPIC_COUNT; ++t)
-        std::snprintf(cfg->topics[t], FULL_TOPIC_SIZE, "%s/%s", prefix, TOPIC_NAMES[t]);
-    if (args.clientId) {
+        std::snprintf(cfg->topics[t], sizeof cfg->topics[t], "%s/%s", prefix, TOPIC_NAMES[t]);
+    // The user's id is checked before it is copied, so that a longer one is refused, never cut.
+    if (args.clientId && !publish_nameTaken("the client id", args.clientId, false, io))
+        return EXIT_USAGE;
+    if (args.clientId)
         std::snprintf(cfg->clientId, sizeof cfg->clientId, "%s", args.clientId);
-    } else {
-        char base[TOPIC_SIZE];
-        defaultTopicPrefix(args.port, base, sizeof base);
-        std::snprintf(cfg->clientId, sizeof cfg->clientId, "k614ctl-%s", base + std::strlen("k614/"));
-    }
+    else
+        std::snprintf(cfg->clientId, sizeof cfg->clientId, "k614ctl-%s", defaultPrefix + std::strlen("k614/"));
     cfg->username = args.username;
+    if (cfg->username && !publish_nameTaken("the user name", cfg->username, false, io))
+        return EXIT_USAGE;
     cfg->tlsCaFile = args.tlsCaFile;
     cfg->qos = args.qos;
-    if (!publish_readPassword(args, cfg, io))
-        return EXIT_FILE_ERROR;
+    const int password = publish_readPassword(args, cfg, io);
+    if (password != EXIT_DONE)
+        return password;
     if (cfg->tlsCaFile) {
         std::FILE *ca = std::fopen(cfg->tlsCaFile, "rb");
         if (!ca) {
@@ -481,7 +596,8 @@ static const PublishSinkOps SHARED_SINK = {
 
 int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
 {
-    PublishConfig cfg;
+    PublishConfig &cfg = config;
+    std::memset(&cfg, 0, sizeof cfg);
     const int configured = publish_configure(args, &cfg, io);
     if (configured != EXIT_DONE)
         return configured;
@@ -499,6 +615,7 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     shared.wakeRead = wake[0];
     shared.wakeWrite = wake[1];
     shared.refused = false;
+    shared.refusalExit = EXIT_DONE;
     // A broker that closes the socket must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
     ops.watchStopRequests(ops.context);
@@ -518,7 +635,13 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     close(wake[1]);
     if (shared.refused) {
         std::fprintf(io.err, "%s: %s\n", TOOL, shared.refusal);
-        return EXIT_BROKER_REFUSED;
+        return shared.refusalExit;
+    }
+    // Whatever is left, unconfirmed QoS 1 items among it, did not reach the broker.
+    const int left = network_queued();
+    if (left > 0) {
+        std::fprintf(io.err, "%s: %d measurements and events could not be published\n", TOOL, left);
+        return EXIT_NOT_PUBLISHED;
     }
     return EXIT_DONE;
 }

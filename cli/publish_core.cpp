@@ -14,7 +14,6 @@ void resetPublishQueue(PublishQueue *queue)
     queue->count = 0;
     queue->lastSeq = 0;
     queue->nextSeq = 1;
-    queue->confirmedSeq = 0;
     queue->dropped = 0;
 }
 
@@ -41,7 +40,7 @@ void pushQueued(PublishQueue *queue, std::int64_t utcMs, QueuedKind kind, std::i
         ++queue->dropped;
     }
     QueuedItem &item = queue_at(queue, queue->count++);
-    item = {utcMs, ++queue->lastSeq, value, kind};
+    item = {utcMs, ++queue->lastSeq, value, kind, false};
 }
 
 bool nextQueued(const PublishQueue &queue, QueuedItem *item)
@@ -50,9 +49,15 @@ bool nextQueued(const PublishQueue &queue, QueuedItem *item)
         return false;
     // Items dropped for room may have been the next ones: then the head is.
     const std::uint64_t headSeq = queue_at(queue, 0).seq;
-    const std::uint64_t seq = queue.nextSeq > headSeq ? queue.nextSeq : headSeq;
-    *item = queue_at(queue, static_cast<int>(seq - headSeq));
-    return true;
+    // After a rewind, items confirmed before the connection went are not sent again.
+    for (std::uint64_t seq = queue.nextSeq > headSeq ? queue.nextSeq : headSeq; seq <= queue.lastSeq; ++seq) {
+        const QueuedItem &at = queue_at(queue, static_cast<int>(seq - headSeq));
+        if (!at.confirmed) {
+            *item = at;
+            return true;
+        }
+    }
+    return false;
 }
 
 void markQueuedSent(PublishQueue *queue, std::uint64_t seq)
@@ -62,15 +67,20 @@ void markQueuedSent(PublishQueue *queue, std::uint64_t seq)
 
 void confirmQueued(PublishQueue *queue, std::uint64_t seq)
 {
-    if (seq > queue->confirmedSeq)
-        queue->confirmedSeq = seq;
-    while (queue->count > 0 && queue_at(queue, 0).seq <= queue->confirmedSeq)
+    if (queue->count == 0)
+        return;
+    const std::uint64_t headSeq = queue_at(queue, 0).seq;
+    // An item dropped for room meanwhile has nothing left to confirm.
+    if (seq < headSeq || seq > queue->lastSeq)
+        return;
+    queue_at(queue, static_cast<int>(seq - headSeq)).confirmed = true;
+    while (queue->count > 0 && queue_at(queue, 0).confirmed)
         queue_popHead(queue);
 }
 
 void rewindQueued(PublishQueue *queue)
 {
-    queue->nextSeq = queue->confirmedSeq + 1;
+    queue->nextSeq = queue->count > 0 ? queue_at(queue, 0).seq : queue->lastSeq + 1;
 }
 
 int queuedInFlight(const PublishQueue &queue)
@@ -202,4 +212,58 @@ void defaultTopicPrefix(const char *port, char *out, std::size_t size)
         out[n++] = (c == '+' || c == '#' || c == '/') ? '_' : c;
     }
     out[n] = 0;
+}
+
+// One code point of well-formed UTF-8 at text[0..length): its length, 0 when malformed or one MQTT refuses.
+static std::size_t name_codePoint(const unsigned char *text, std::size_t length)
+{
+    const unsigned char lead = text[0];
+    std::size_t size;
+    std::uint32_t point;
+    if (lead < 0x80) {
+        size = 1;
+        point = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        size = 2;
+        point = lead & 0x1Fu;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        size = 3;
+        point = lead & 0x0Fu;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        size = 4;
+        point = lead & 0x07u;
+    } else {
+        return 0;
+    }
+    if (size > length)
+        return 0;
+    for (std::size_t i = 1; i < size; ++i) {
+        if ((text[i] & 0xC0u) != 0x80u)
+            return 0;
+        point = (point << 6) | (text[i] & 0x3Fu);
+    }
+    static const std::uint32_t SHORTEST[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (point < SHORTEST[size] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+        return 0;
+    // Control characters: libmosquitto refuses them before the broker sees them.
+    if (point < 0x20 || (point >= 0x7F && point <= 0x9F))
+        return 0;
+    return size;
+}
+
+const char *mqttNameFault(const char *text, bool topic)
+{
+    const std::size_t length = std::strlen(text);
+    if (length > MQTT_STRING_MAX - (topic ? TOPIC_SUFFIX_MAX : 0))
+        return "is longer than MQTT allows";
+    const unsigned char *bytes = reinterpret_cast<const unsigned char *>(text);
+    for (std::size_t at = 0; at < length;) {
+        const std::size_t size = name_codePoint(bytes + at, length - at);
+        if (size == 0)
+            return "is not valid UTF-8 without control characters";
+        if (topic && (text[at] == '+' || text[at] == '#'))
+            return "holds the MQTT wildcard + or #";
+        at += size;
+    }
+    return nullptr;
 }

@@ -20,20 +20,22 @@ struct QueuedItem {
     std::uint64_t seq;  // 1, 2, ... in the order read
     std::int32_t value; // the measurement, or the event's code
     QueuedKind kind;
+    bool confirmed;     // its own acknowledgement came; it leaves once everything before it has
 };
 
 // A ring of the items not yet confirmed by the broker's side. Items from the
 // head up to nextSeq have been handed to the MQTT client and wait for their
-// confirmation; a lost connection hands them out again. When the ring is full
-// the oldest item goes, counted in dropped.
+// own confirmation (a QoS 0 item is confirmed once written, a QoS 1 item by
+// the broker's acknowledgement, in any order); a lost connection hands out
+// again the unconfirmed ones. When the ring is full the oldest item goes,
+// counted in dropped.
 struct PublishQueue {
     QueuedItem items[PUBLISH_QUEUE_SIZE];
     int head;
     int count;
-    std::uint64_t lastSeq;      // of the latest item pushed
-    std::uint64_t nextSeq;      // the next item to hand out
-    std::uint64_t confirmedSeq; // every item up to this one is confirmed
-    std::uint64_t dropped;      // items dropped for room, ever
+    std::uint64_t lastSeq; // of the latest item pushed
+    std::uint64_t nextSeq; // the next item to hand out
+    std::uint64_t dropped; // items dropped for room, ever
 };
 
 void resetPublishQueue(PublishQueue *queue);
@@ -42,9 +44,9 @@ void pushQueued(PublishQueue *queue, std::int64_t utcMs, QueuedKind kind, std::i
 bool nextQueued(const PublishQueue &queue, QueuedItem *item);
 // The item has been handed to the client (nextQueued gave it).
 void markQueuedSent(PublishQueue *queue, std::uint64_t seq);
-// The client confirmed seq and, being in order, everything before it; those leave the ring.
+// The client confirmed seq, and seq alone; confirmed items leave the ring from its head.
 void confirmQueued(PublishQueue *queue, std::uint64_t seq);
-// The connection is gone: what was handed out and not confirmed goes out again.
+// The connection is gone: what was handed out and not confirmed goes out again, in order.
 void rewindQueued(PublishQueue *queue);
 // Handed out and not yet confirmed.
 int queuedInFlight(const PublishQueue &queue);
@@ -109,5 +111,13 @@ inline constexpr std::size_t BROKER_HOST_SIZE = 256;
 bool parseBroker(const char *text, bool tls, char host[BROKER_HOST_SIZE], int *port);
 
 inline constexpr std::size_t TOPIC_SIZE = 256;
+// MQTT carries a topic, a client id, a user name and a password in at most this many bytes each.
+inline constexpr std::size_t MQTT_STRING_MAX = 65535;
+// The longest topic name added to the prefix: "/measurement".
+inline constexpr std::size_t TOPIC_SUFFIX_MAX = 12;
+// Why the broker could not take `text` as a topic prefix (topic true) or as a client id or user name: a
+// short reason, or nullptr when it can. MQTT wants well-formed UTF-8 without U+0000, surrogates or control
+// characters, and no + or # inside a topic name that is published to.
+const char *mqttNameFault(const char *text, bool topic);
 // The default prefix: "k614/" and the port's last path component (COM3, ttyUSB0).
 void defaultTopicPrefix(const char *port, char *out, std::size_t size);

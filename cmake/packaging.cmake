@@ -31,8 +31,8 @@ if(WIN32)
     set(CPACK_NSIS_DEFINES "Target amd64-unicode")
     set(CPACK_NSIS_DISPLAY_NAME K614Mon)
     set(CPACK_NSIS_PACKAGE_NAME K614Mon)
-    set(CPACK_NSIS_MUI_ICON ${CMAKE_SOURCE_DIR}/app/k614mon.ico)
-    set(CPACK_NSIS_MUI_UNIICON ${CMAKE_SOURCE_DIR}/app/k614mon.ico)
+    set(CPACK_NSIS_MUI_ICON ${K614_ICON_DIR}/k614mon.ico)
+    set(CPACK_NSIS_MUI_UNIICON ${K614_ICON_DIR}/k614mon.ico)
     set(CPACK_NSIS_INSTALLED_ICON_NAME K614Mon.exe)
     set(CPACK_NSIS_ENABLE_UNINSTALL_BEFORE_INSTALL ON)
     # The program keeps K614Mon.cnf in its working directory, and Program Files
@@ -41,12 +41,59 @@ if(WIN32)
     # started, so it is each user's own and always exists). CreateShortCut
     # takes the working directory from $OUTDIR, which StrCpy sets without
     # creating anything.
+    # The options page (below) also offers a desktop shortcut: the same one, when ticked.
     set(CPACK_NSIS_CREATE_ICONS_EXTRA [[
   StrCpy $OUTDIR "%APPDATA%"
   CreateShortCut "$SMPROGRAMS\$STARTMENU_FOLDER\K614Mon.lnk" "$INSTDIR\K614Mon.exe"
+  StrCmp "$INSTALL_DESKTOP" "1" 0 noDesktopShortcut
+    CreateShortCut "$DESKTOP\K614Mon.lnk" "$INSTDIR\K614Mon.exe"
+  noDesktopShortcut:
   SetOutPath "$INSTDIR"]])
     set(CPACK_NSIS_DELETE_ICONS_EXTRA [[
-  Delete "$SMPROGRAMS\$MUI_TEMP\K614Mon.lnk"]])
+  Delete "$SMPROGRAMS\$MUI_TEMP\K614Mon.lnk"
+  Delete "$DESKTOP\K614Mon.lnk"]])
+
+    # An options page offers to put the install folder on the PATH (for k614ctl in any console),
+    # off unless chosen; the uninstaller takes it off again. CPack's script adds "<folder>\bin",
+    # but both executables sit in the install folder itself: the build uses a copy of the script
+    # with that one word taken out.
+    set(CPACK_NSIS_MODIFY_PATH ON)
+    set(nsis_template ${CMAKE_ROOT}/Modules/Internal/CPack/NSIS.template.in)
+    file(READ ${nsis_template} template_text)
+    string(REPLACE "Push $INSTDIR\\bin\n" "Push $INSTDIR\n" folder_text "${template_text}")
+    string(REGEX MATCHALL "Push \\$INSTDIR\n" path_pushes "${folder_text}")
+    list(LENGTH path_pushes path_push_count)
+    if(NOT path_push_count EQUAL 2)
+        message(FATAL_ERROR "${nsis_template}: not the two PATH lines expected (\"Push $INSTDIR\\bin\")")
+    endif()
+    file(WRITE ${CMAKE_BINARY_DIR}/nsis/NSIS.template.in "${folder_text}")
+    set(CPACK_MODULE_PATH ${CMAKE_BINARY_DIR}/nsis)
+
+    # Windows keeps a running program's exe open: it can be neither deleted nor opened for
+    # writing. Uninstalling then would remove the entry under Add/Remove Programs and leave the
+    # exe behind, so the uninstaller looks first and stops before it removes anything (exit
+    # code 2 in a silent run; "Uninstall.exe /S _?=<folder>" waits and hands the code back).
+    set(CPACK_NSIS_EXTRA_UNINSTALL_COMMANDS [[
+  IfFileExists "$INSTDIR\K614Mon.exe" 0 programNotInstalled
+    ClearErrors
+    FileOpen $0 "$INSTDIR\K614Mon.exe" a
+    IfErrors 0 programNotRunning
+      MessageBox MB_OK|MB_ICONSTOP "K614Mon is running: close it, then uninstall again." /SD IDOK
+      SetErrorLevel 2
+      Abort "K614Mon is running: nothing was removed."
+    programNotRunning:
+    FileClose $0
+  programNotInstalled:
+  IfFileExists "$INSTDIR\k614ctl.exe" 0 ctlNotInstalled
+    ClearErrors
+    FileOpen $0 "$INSTDIR\k614ctl.exe" a
+    IfErrors 0 ctlNotRunning
+      MessageBox MB_OK|MB_ICONSTOP "k614ctl is running: end it, then uninstall again." /SD IDOK
+      SetErrorLevel 2
+      Abort "k614ctl is running: nothing was removed."
+    ctlNotRunning:
+    FileClose $0
+  ctlNotInstalled:]])
 elseif(K614_SANITIZE STREQUAL "")
     include(GNUInstallDirs)
     set(K614_MINGW_BUILD "${CMAKE_SOURCE_DIR}/build/mingw" CACHE PATH "MinGW build tree holding K614Mon.exe")

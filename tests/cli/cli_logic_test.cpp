@@ -44,18 +44,6 @@ ParameterSet sampleSet()
     return p;
 }
 
-// The device's answer as the simulator sends it: limit1Mode first, the rest in send order, the unit text, its end.
-std::vector<unsigned> answerCodes(const ParameterSet &p)
-{
-    std::vector<unsigned> codes;
-    for (const ParameterField &f : PARAMETER_FIELDS)
-        codes.push_back(f.base + p.*f.member);
-    for (const char *c = p.unitText; *c; ++c)
-        codes.push_back(UNIT_CHAR_BASE + static_cast<unsigned char>(*c));
-    codes.push_back(UNIT_TEXT_END);
-    return codes;
-}
-
 void feed(LineRecord *record, FrameAssembly *assembly, const std::string &bytes)
 {
     recordBytes(record, assembly, reinterpret_cast<const std::uint8_t *>(bytes.data()), static_cast<int>(bytes.size()));

@@ -1,11 +1,14 @@
 // k614ctl's test support. Without a device: frames of codes, a stream's text, a scripted line on a virtual
 // clock and CtlOps over it, command lines parsed and run. End to end: child processes, their files, the
-// simulator's control socket, a free TCP port on 127.0.0.1, a fixture with the simulator on a pty.
+// simulator's control socket, a free TCP port on 127.0.0.1, a TCP relay that can go dead without closing,
+// a fixture with the simulator on a pty.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
+#include <atomic>
+#include <poll.h>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -31,6 +34,7 @@
 #include "cli/exit_codes.h"
 #include "link/frame_assembly.h"
 #include "link/frame_codec.h"
+#include "params/parameter_layout.h"
 
 namespace cli_test {
 
@@ -45,6 +49,26 @@ inline std::string framesOf(std::initializer_list<unsigned> codes)
         bytes.append(reinterpret_cast<const char *>(frame), FRAME_SIZE);
     }
     return bytes;
+}
+
+inline std::string framesOf(const std::vector<unsigned> &codes)
+{
+    std::string bytes;
+    for (unsigned code : codes)
+        bytes += framesOf({code});
+    return bytes;
+}
+
+// The device's answer as the simulator sends it: limit1Mode first, the rest in send order, the unit text, its end.
+inline std::vector<unsigned> answerCodes(const ParameterSet &p)
+{
+    std::vector<unsigned> codes;
+    for (const ParameterField &f : PARAMETER_FIELDS)
+        codes.push_back(f.base + p.*f.member);
+    for (const char *c = p.unitText; *c; ++c)
+        codes.push_back(UNIT_CHAR_BASE + static_cast<unsigned char>(*c));
+    codes.push_back(UNIT_TEXT_END);
+    return codes;
 }
 
 // All of a stream's text, from its start.
@@ -271,6 +295,136 @@ inline int freeLocalPort()
     close(s);
     return port;
 }
+
+// A relay on 127.0.0.1 between a client and `targetPort`, forwarding both ways, that can stop forwarding
+// without closing anything (a link gone dead halfway). Connections made while it is stalled wait in the
+// listening queue; at the resume those that were open when it stalled are dropped unforwarded, and a waiting
+// one its client has closed meanwhile is dropped too, so that nothing the client gave up reaches the target.
+class StallingRelay {
+public:
+    explicit StallingRelay(int targetPort) : target_(targetPort)
+    {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        if (bind(listener_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0 &&
+            listen(listener_, 16) == 0 &&
+            getsockname(listener_, reinterpret_cast<sockaddr *>(&address), &length) == 0)
+            port = ntohs(address.sin_port);
+        thread_ = std::thread([this] { run(); });
+    }
+    ~StallingRelay()
+    {
+        done_ = true;
+        thread_.join();
+        for (Pair &p : pairs_)
+            closePair(&p);
+        close(listener_);
+    }
+    StallingRelay(const StallingRelay &) = delete;
+    StallingRelay &operator=(const StallingRelay &) = delete;
+
+    void stall(bool on) { stalled_ = on; }
+    int port = 0;
+    std::atomic<int> accepted{0};
+
+private:
+    struct Pair {
+        int client = -1, server = -1;
+        bool dead = false; // open when the relay stalled
+    };
+    static void closePair(Pair *p)
+    {
+        if (p->client >= 0)
+            close(p->client);
+        if (p->server >= 0)
+            close(p->server);
+        p->client = p->server = -1;
+    }
+    // Whatever a waiting client sent before its acceptance, or false when it has closed since.
+    static bool takeWaiting(int fd, std::string *bytes)
+    {
+        char buffer[4096];
+        for (;;) {
+            const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
+            if (n > 0)
+                bytes->append(buffer, static_cast<std::size_t>(n));
+            else
+                return n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK);
+        }
+    }
+    void acceptOne()
+    {
+        const int client = accept4(listener_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (client < 0)
+            return;
+        std::string waiting;
+        if (!takeWaiting(client, &waiting)) {
+            close(client);
+            return;
+        }
+        Pair p;
+        p.client = client;
+        p.server = connectLocal(target_);
+        if (p.server < 0 || send(p.server, waiting.data(), waiting.size(), MSG_NOSIGNAL) !=
+                                static_cast<ssize_t>(waiting.size())) {
+            closePair(&p);
+            return;
+        }
+        ++accepted;
+        pairs_.push_back(p);
+    }
+    void run()
+    {
+        bool wasStalled = false;
+        while (!done_) {
+            if (stalled_) {
+                if (!wasStalled)
+                    for (Pair &p : pairs_)
+                        p.dead = true;
+                wasStalled = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                continue;
+            }
+            if (wasStalled) {
+                for (Pair &p : pairs_)
+                    if (p.dead)
+                        closePair(&p);
+                wasStalled = false;
+            }
+            std::vector<pollfd> fds = {{listener_, POLLIN, 0}};
+            for (const Pair &p : pairs_) {
+                fds.push_back({p.client, static_cast<short>(p.client >= 0 ? POLLIN : 0), 0});
+                fds.push_back({p.server, static_cast<short>(p.server >= 0 ? POLLIN : 0), 0});
+            }
+            if (poll(fds.data(), fds.size(), 20) <= 0)
+                continue;
+            const std::size_t count = pairs_.size();
+            for (std::size_t i = 0; i < count; ++i) {
+                for (int side = 0; side < 2; ++side) {
+                    Pair &p = pairs_[i];
+                    const int from = side == 0 ? p.client : p.server, to = side == 0 ? p.server : p.client;
+                    if (from < 0 || !(fds[1 + 2 * i + side].revents & (POLLIN | POLLHUP | POLLERR)))
+                        continue;
+                    char buffer[4096];
+                    const ssize_t n = read(from, buffer, sizeof buffer);
+                    if (n <= 0 || send(to, buffer, static_cast<std::size_t>(n), MSG_NOSIGNAL) != n)
+                        closePair(&p);
+                }
+            }
+            if (fds[0].revents & POLLIN)
+                acceptOne();
+        }
+    }
+
+    int target_;
+    int listener_ = -1;
+    std::vector<Pair> pairs_;
+    std::atomic<bool> stalled_{false}, done_{false};
+    std::thread thread_;
+};
 
 // A temp dir per test; the simulator on the pty `link` in it, its set in device.614, its control port.
 class ProcessTest : public ::testing::Test {

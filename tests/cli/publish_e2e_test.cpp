@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <poll.h>
 #include <cstring>
 #include <set>
 #include <string>
@@ -96,7 +98,7 @@ protected:
 
     void startCtl(std::vector<std::string> args)
     {
-        const std::string broker = "127.0.0.1:" + std::to_string(brokerPort);
+        const std::string broker = "127.0.0.1:" + std::to_string(ctlBrokerPort ? ctlBrokerPort : brokerPort);
         args.insert(args.begin(), {K614CTL_PATH, "publish", link, "--broker", broker});
         if (prefix != DEFAULT_PREFIX)
             args.insert(args.end(), {"--topic", prefix});
@@ -119,6 +121,12 @@ protected:
         return rc;
     }
 
+    // Measurement payloads that came more than once (QoS 1 sends again what was not acknowledged).
+    long measurementRepeats() const
+    {
+        const std::vector<std::string> all = payloads("measurement");
+        return static_cast<long>(all.size() - std::set<std::string>(all.begin(), all.end()).size());
+    }
     // The measurement values in order, each payload once (QoS 1 may repeat one after a reconnect); -1 for a
     // payload that is not {"time":...,"p":N}.
     std::vector<int> measurementValues() const
@@ -158,6 +166,7 @@ protected:
     static constexpr const char *DEFAULT_PREFIX = "k614/line"; // from the port's name
     std::string brokerConfig, prefix = DEFAULT_PREFIX;
     int brokerPort = 0;
+    int ctlBrokerPort = 0; // where publish is sent when not straight to the broker
     pid_t brokerPid = -1, subPid = -1, ctlPid = -1;
 };
 
@@ -233,6 +242,148 @@ TEST_F(PublishE2e, BrokerGoneTwentySecondsLosesNoMeasurementAndKeepsTheOrder)
     EXPECT_EQ(err.find("dropped"), std::string::npos) << err;
 }
 
+// A link that stops answering without closing, at the default QoS: given up within seconds, and every
+// reading taken meanwhile arrives after the reconnect, in order.
+TEST_F(PublishE2e, HalfOpenLinkIsGivenUpAndLosesNoMeasurement)
+{
+    constexpr int STALL_S = 5; // 20 s measured by hand; the figures are in the notes
+    prefix = "k614/halfopen";
+    startBroker();
+    StallingRelay relay(brokerPort);
+    ASSERT_GT(relay.port, 0);
+    ctlBrokerPort = relay.port;
+    startSimulator();
+    startSubscriber();
+    startCtl({});
+    const long before = quietStart();
+    ASSERT_EQ(simCommand("resume"), "ok");
+    ASSERT_TRUE(waitFor([&] { return statusIs("online"); }, 3000));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    relay.stall(true);
+    const auto stalled = std::chrono::steady_clock::now();
+    EXPECT_TRUE(waitFor([&] { return fileText(path("ctl.err")).find("no acknowledgement") != std::string::npos; },
+                        STALL_S * 1000));
+    std::printf("dead link given up after %.2f s\n",
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - stalled).count());
+    std::this_thread::sleep_until(stalled + std::chrono::seconds(STALL_S));
+    relay.stall(false);
+    EXPECT_TRUE(waitFor([&] { return fileText(path("ctl.err")).find("connected again") != std::string::npos; },
+                        10000));
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    const long sent = quietStart() - before;
+    expectEveryMeasurement(sent);
+    std::printf("measurements: %ld sent, %ld came twice; %d connections through the relay\n", sent,
+                measurementRepeats(), relay.accepted.load());
+}
+
+// A listening socket on 127.0.0.1 with room for `backlog` connections, never accepting; its port.
+int neverAccepting(int backlog, int *fd)
+{
+    *fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof address;
+    if (bind(*fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 || listen(*fd, backlog) != 0 ||
+        getsockname(*fd, reinterpret_cast<sockaddr *>(&address), &length) != 0)
+        return 0;
+    return ntohs(address.sin_port);
+}
+
+// Measurements taken and no broker to take them: Ctrl-C, SIGTERM and --duration end publish within the
+// drain, whether the broker never answers the CONNECT, its address drops the connection attempts, its port
+// is closed or it answers "server unavailable" (retried, not final); the exit says that something was not
+// published.
+TEST_F(PublishE2e, EveryStopEndsWithinTheDrainWhateverTheBroker)
+{
+    int silentFd, droppingFd;
+    const int silentPort = neverAccepting(16, &silentFd);
+    // A queue of one, filled: further attempts get no answer at all.
+    const int droppingPort = neverAccepting(0, &droppingFd);
+    std::vector<int> fillers;
+    for (int i = 0; i < 2; ++i) {
+        fillers.push_back(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_port = htons(static_cast<std::uint16_t>(droppingPort));
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        (void)connect(fillers.back(), reinterpret_cast<sockaddr *>(&address), sizeof address);
+    }
+    // A broker that answers every CONNECT with "server unavailable" (CONNACK 3): retried, not final.
+    int unavailableFd;
+    const int unavailablePort = neverAccepting(16, &unavailableFd);
+    std::atomic<bool> done{false};
+    std::thread unavailable([&] {
+        while (!done) {
+            pollfd fd = {unavailableFd, POLLIN, 0};
+            if (poll(&fd, 1, 20) <= 0)
+                continue;
+            const int client = accept(unavailableFd, nullptr, nullptr);
+            const std::uint8_t connack[] = {0x20, 0x02, 0x00, 0x03};
+            char connect[256];
+            if (client >= 0 && read(client, connect, sizeof connect) > 0)
+                (void)!write(client, connack, sizeof connack);
+            if (client >= 0)
+                close(client);
+        }
+    });
+    const struct {
+        const char *name;
+        int port;
+        int signal; // 0: --duration
+    } cases[] = {{"silent", silentPort, SIGTERM},
+                 {"dropping", droppingPort, SIGINT},
+                 {"closed", freeLocalPort(), 0},
+                 {"unavailable", unavailablePort, SIGTERM}};
+    constexpr double STOP_AT_S = 1.5;
+    std::vector<pid_t> sims, ctls;
+    for (const auto &c : cases) {
+        const std::string line = path(c.name);
+        sims.push_back(spawnProcess({K614SIM_PATH, "--link", line, "--params", line + ".614", "--exit-with-parent"},
+                                    line + ".sim", line + ".sim"));
+        struct stat st;
+        ASSERT_TRUE(waitFor([&] { return lstat(line.c_str(), &st) == 0; }, 5000));
+    }
+    const auto start = std::chrono::steady_clock::now();
+    for (const auto &c : cases) {
+        const std::string line = path(c.name);
+        std::vector<std::string> words = {K614CTL_PATH, "publish", line, "--broker",
+                                          "127.0.0.1:" + std::to_string(c.port)};
+        if (c.signal == 0)
+            words.insert(words.end(), {"--duration", "1.5"});
+        ctls.push_back(spawnProcess(words, line + ".out", line + ".err"));
+    }
+    std::this_thread::sleep_until(start + std::chrono::duration<double>(STOP_AT_S));
+    for (std::size_t i = 0; i < ctls.size(); ++i)
+        if (cases[i].signal)
+            kill(ctls[i], cases[i].signal);
+    // As promised: within a second of the stop, plus the drain of 5 s.
+    constexpr int BOUND_MS = static_cast<int>((STOP_AT_S + 1 + 5) * 1000);
+    for (std::size_t i = 0; i < ctls.size(); ++i) {
+        const int rc = waitExit(ctls[i], BOUND_MS - static_cast<int>(std::chrono::duration<double, std::milli>(
+                                                                           std::chrono::steady_clock::now() - start)
+                                                                           .count()));
+        const std::string err = fileText(path(cases[i].name) + ".err");
+        EXPECT_EQ(rc, EXIT_NOT_PUBLISHED) << cases[i].name << ": " << err;
+        EXPECT_NE(err.find("could not be published"), std::string::npos) << err;
+        std::printf("%s broker: ended %.2f s after the stop\n", cases[i].name,
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - STOP_AT_S);
+    }
+    EXPECT_NE(fileText(path("dropping") + ".err").find("no answer to the connection request"), std::string::npos)
+        << fileText(path("dropping") + ".err");
+    EXPECT_NE(fileText(path("unavailable") + ".err").find("broker unavailable.; retrying"), std::string::npos)
+        << fileText(path("unavailable") + ".err");
+    done = true;
+    unavailable.join();
+    close(unavailableFd);
+    for (pid_t &sim : sims)
+        stopProcess(&sim);
+    for (int fd : fillers)
+        close(fd);
+    close(silentFd);
+    close(droppingFd);
+}
+
 TEST_F(PublishE2e, BrokerDownAtTheStartUnplugAndReplugAndAKilledPublishersWill)
 {
     prefix = "k614/plug";
@@ -259,6 +410,8 @@ TEST_F(PublishE2e, BrokerDownAtTheStartUnplugAndReplugAndAKilledPublishersWill)
 
 TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
 {
+    // Longer than 255 bytes, as a generated token may be: it must reach the broker whole.
+    const std::string password = "right horse " + std::string(300, 'x');
     const std::string make = "(cd " + std::string(dir) +
                              " && openssl req -x509 -newkey rsa:2048 -nodes -keyout ca.key -out ca.pem -days 2"
                              " -subj /CN=k614-test-ca"
@@ -267,14 +420,14 @@ TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
                              " && printf 'subjectAltName=IP:127.0.0.1\\n' > san.cnf"
                              " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial"
                              " -out server.pem -days 2 -extfile san.cnf"
-                             " && mosquitto_passwd -b -c users k614 'right horse'"
-                             " && printf 'right horse\\n' > password) >/dev/null 2>&1";
+                             " && mosquitto_passwd -b -c users k614 '" + password + "'"
+                             " && printf '%s\\n' '" + password + "' > password) >/dev/null 2>&1";
     ASSERT_EQ(std::system(make.c_str()), 0);
     prefix = "k614/tls";
     startBroker("allow_anonymous false\npassword_file " + path("users") + "\ncafile " + path("ca.pem") +
                 "\ncertfile " + path("server.pem") + "\nkeyfile " + path("server.key") + "\n");
     startSimulator();
-    startSubscriber({"--cafile", path("ca.pem"), "-u", "k614", "-P", "right horse"});
+    startSubscriber({"--cafile", path("ca.pem"), "-u", "k614", "-P", password});
     startCtl({"--tls", path("ca.pem"), "--username", "k614", "--password-file", path("password")});
     EXPECT_TRUE(waitFor([&] { return statusIs("online"); }, 8000));
     EXPECT_TRUE(waitFor([&] { return payloads("measurement").size() > 10; }, 3000));

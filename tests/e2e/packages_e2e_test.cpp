@@ -77,8 +77,10 @@ protected:
     {
         freshPrefix();
         const auto t0 = std::chrono::steady_clock::now();
-        int rc = -1;
-        wine(q(packages_ + "/K614Mon-" + VERSION + "-win64-setup.exe") + " /S", "wine", &rc);
+        int rc = -1; // the installer's own code, not that of wine()'s pipe
+        shell("WINEPREFIX=" + q(prefix_) + " wine " + q(packages_ + "/K614Mon-" + VERSION + "-win64-setup.exe") +
+                  " /S >/dev/null 2>&1",
+              &rc);
         std::printf("[ figure ] silent install: %.2f s\n", secondsSince(t0));
         ASSERT_EQ(rc, 0);
     }
@@ -95,6 +97,30 @@ protected:
     {
         return wine("reg query 'HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon'");
     }
+    // Windows commands in one wine start (each start costs seconds): a batch
+    // file in C:\, lines ending in CR LF. The exit code is wine's own.
+    std::string batch(const std::vector<std::string> &lines, int *rc = nullptr)
+    {
+        std::FILE *f = std::fopen((prefix_ + "/drive_c/k614-test.bat").c_str(), "w");
+        EXPECT_NE(f, nullptr);
+        if (f == nullptr)
+            return "";
+        std::fputs("@echo off\r\n", f);
+        for (const std::string &line : lines)
+            std::fprintf(f, "%s\r\n", line.c_str());
+        std::fclose(f);
+        return shell("WINEPREFIX=" + q(prefix_) + " wine cmd /c 'C:\\k614-test.bat' 2>&1", rc);
+    }
+    void uninstallAndWait()
+    {
+        const auto t0 = std::chrono::steady_clock::now();
+        wine(q(installDir() + "/Uninstall.exe") + " /S");
+        // The uninstaller runs on from a copy of itself in the temp folder.
+        EXPECT_TRUE(waitFor([&] { return !exists(installDir()) && !exists(shortcut()); }, 20000))
+            << "left: " << shell("ls -R " + q(installDir()) + " " + q(shortcut()) + " 2>&1");
+        std::printf("[ figure ] silent uninstall: %.2f s\n", secondsSince(t0));
+        EXPECT_EQ(uninstallEntry().find("DisplayName"), std::string::npos);
+    }
     ProgramStart fromShortcut() const
     {
         return {{"wine", "start", "/wait", "/unix", shortcut()}, {"WINEPREFIX=" + prefix_}, appData()};
@@ -104,6 +130,19 @@ protected:
     std::string prefix_;
     std::string packages_;
 };
+
+// The PATH values among what "reg query" printed.
+std::string pathValues(const std::string &regOutput)
+{
+    std::string values;
+    std::size_t at = 0;
+    while ((at = regOutput.find("    PATH    REG_", at)) != std::string::npos) {
+        const std::size_t end = regOutput.find('\n', at);
+        values += regOutput.substr(at, end - at) + "\n";
+        at = end;
+    }
+    return values;
+}
 
 // The window shows the simulator's reading: the trace at its height, and the
 // program asked the device for its parameters.
@@ -157,11 +196,57 @@ TEST_F(Packages, ShortcutStartsTheProgramWhereItKeepsItsSettings)
 TEST_F(Packages, UninstallerRemovesFilesShortcutAndEntry)
 {
     install();
-    wine(q(installDir() + "/Uninstall.exe") + " /S");
-    // The uninstaller runs on from a copy of itself in the temp folder.
-    EXPECT_TRUE(waitFor([&] { return !exists(installDir()) && !exists(shortcut()); }, 20000))
-        << "left: " << shell("ls -R " + q(installDir()) + " " + q(shortcut()) + " 2>&1");
-    EXPECT_EQ(uninstallEntry().find("DisplayName"), std::string::npos);
+    uninstallAndWait();
+}
+
+// A running program's exe cannot be removed: the uninstaller says so and
+// removes nothing, so the entry stays while files remain; closed, all goes.
+TEST_F(Packages, UninstallerRefusesWhileTheProgramRuns)
+{
+    install();
+    {
+        Program program(fromShortcut());
+        ASSERT_TRUE(program.waitForWindow());
+        // "_?=" runs the uninstaller in place and waits for it, so its exit
+        // code comes back. It must reach the uninstaller unquoted, spaces and
+        // all, as only a command line written out (a batch file) gives it.
+        int rc = -1;
+        const std::string out = batch({"\"C:\\Program Files\\K614Mon\\Uninstall.exe\" /S _?=C:\\Program Files\\K614Mon",
+                                       "exit /b %errorlevel%"},
+                                      &rc);
+        EXPECT_EQ(rc, 2) << out;
+        for (const char *file : {"K614Mon.exe", "k614ctl.exe", "README.txt", "Uninstall.exe"})
+            EXPECT_TRUE(exists(installDir() + "/" + file)) << file;
+        EXPECT_TRUE(exists(shortcut()));
+        EXPECT_NE(uninstallEntry().find("DisplayName"), std::string::npos);
+        EXPECT_TRUE(program.closeWindow());
+        EXPECT_TRUE(waitWindowGone(program.mainWindow(), 10000));
+    }
+    uninstallAndWait();
+}
+
+// The PATH option is off unless chosen on the options page, so a silent
+// install leaves the PATH alone. Chosen "for the current user", the page
+// records that in the entry and the folder is on the user's PATH: the
+// uninstaller takes it off again and keeps the rest.
+TEST_F(Packages, InstallFolderOnThePathOnlyWhenChosenAndOffAfterUninstall)
+{
+    install();
+    const std::string user = "HKCU\\Environment";
+    const std::string system = "HKLM\\System\\CurrentControlSet\\Control\\Session Manager\\Environment";
+    const std::string entry = "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\K614Mon";
+    const std::string before =
+        batch({"reg query \"" + user + "\" /v PATH", "reg query \"" + system + "\" /v PATH", "reg query \"" + entry + "\""});
+    EXPECT_EQ(pathValues(before).find("K614Mon"), std::string::npos) << before;
+    EXPECT_NE(before.find("DoNotAddToPath    REG_SZ    1"), std::string::npos) << before;
+
+    batch({"reg add \"" + entry + "\" /v DoNotAddToPath /t REG_SZ /d 0 /f",
+           "reg add \"" + entry + "\" /v AddToPathCurrentUser /t REG_SZ /d 1 /f",
+           "reg add \"" + user + "\" /v PATH /t REG_EXPAND_SZ /d \"C:\\tools;C:\\Program Files\\K614Mon\" /f"});
+    uninstallAndWait();
+    const std::string after = batch({"reg query \"" + user + "\" /v PATH"});
+    EXPECT_EQ(pathValues(after).find("K614Mon"), std::string::npos) << after;
+    EXPECT_NE(pathValues(after).find("C:\\tools"), std::string::npos) << after;
 }
 
 TEST_F(Packages, ZipProgramRunsFromItsFolder)
