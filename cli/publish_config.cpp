@@ -49,9 +49,10 @@ static const char *config_valueFault(PublishConfigKey key, const char *value, Pu
     case CONFIG_TOPIC:
     case CONFIG_DISCOVERY:
         // A prefix is published under: a wildcard in it would be a subscription's, not a name.
-        if (std::strpbrk(value, "+#"))
-            return "holds the MQTT wildcard + or #";
-        return std::strlen(value) >= TOPIC_SIZE ? "is too long" : nullptr;
+        return mqttNameFault(value, true);
+    case CONFIG_CLIENT_ID:
+    case CONFIG_USERNAME:
+        return mqttNameFault(value, false);
     case CONFIG_QOS:
         return config_number(value, 0, 1, &out->qos) ? nullptr : "needs 0 or 1";
     case CONFIG_EVERY:
@@ -182,5 +183,34 @@ int readPublishConfig(const char *path, PublishConfigFile *out, std::FILE *err)
         std::fprintf(err, "%s: %s\n", TOOL, message);
         return EXIT_USAGE;
     }
+    return EXIT_DONE;
+}
+
+// One file per run: the strings args points into.
+static PublishConfigFile applied;
+
+int applyPublishConfig(CtlArgs *args, std::FILE *err)
+{
+    if (!args->configFile)
+        return EXIT_DONE;
+    const int read = readPublishConfig(args->configFile, &applied, err);
+    if (read != EXIT_DONE)
+        return read;
+    struct {
+        PublishConfigKey key;
+        const char **field;
+    } const strings[] = {
+        {CONFIG_PORT, &args->port},         {CONFIG_BROKER, &args->broker},
+        {CONFIG_TOPIC, &args->topic},       {CONFIG_CLIENT_ID, &args->clientId},
+        {CONFIG_USERNAME, &args->username}, {CONFIG_PASSWORD_FILE, &args->passwordFile},
+        {CONFIG_TLS, &args->tlsCaFile},     {CONFIG_DISCOVERY, &args->discovery},
+    };
+    for (const auto &s : strings)
+        if (!*s.field && applied.given[s.key])
+            *s.field = applied.values[s.key];
+    if (!args->qosGiven && applied.given[CONFIG_QOS])
+        args->qos = applied.qos;
+    if (!args->everyGiven && applied.given[CONFIG_EVERY])
+        args->every = applied.every;
     return EXIT_DONE;
 }

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdio>
 
+#include "cli/ctl_args.h"
+
 // The keys, in the order the file's documentation lists them; each names the command-line option of the same name
 // (port: the PORT operand).
 enum PublishConfigKey {
@@ -46,3 +48,7 @@ bool parsePublishConfig(const char *name, const char *text, std::size_t length, 
 // file, larger than CONFIG_FILE_MAX); EXIT_USAGE for a line it refuses, as the same option on the command line
 // would be. The reason goes to err as one line after "k614ctl: ".
 int readPublishConfig(const char *path, PublishConfigFile *out, std::FILE *err);
+
+// Reads args->configFile (when set) and fills what the command line left out from it; the strings stay in this
+// file's keeping for the rest of the run. EXIT_DONE, or readPublishConfig's exit with its reason on err.
+int applyPublishConfig(CtlArgs *args, std::FILE *err);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <poll.h>
+#include <sys/un.h>
 #include <cstring>
 #include <set>
 #include <string>
@@ -449,6 +450,187 @@ TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
     startCtl({"--tls", path("server.pem"), "--username", "k614", "--password-file", path("password")});
     EXPECT_EQ(ctlExit(10000), 7) << fileText(path("ctl.err"));
     EXPECT_NE(fileText(path("ctl.err")).find("TLS connection"), std::string::npos) << fileText(path("ctl.err"));
+}
+
+// The datagrams k614ctl sends to a notify socket of the test's own, with when they came.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string &path) : path_(path)
+    {
+        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        bound = bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket()
+    {
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    // Takes what has come; the number of messages starting with `start`, and when the last of them came.
+    int count(const std::string &start, std::chrono::steady_clock::time_point *last = nullptr)
+    {
+        char buffer[512];
+        ssize_t n;
+        while ((n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+            got_.push_back({std::chrono::steady_clock::now(), std::string(buffer, static_cast<std::size_t>(n))});
+        int found = 0;
+        for (const auto &m : got_)
+            if (m.second.rfind(start, 0) == 0) {
+                ++found;
+                if (last)
+                    *last = m.first;
+            }
+        return found;
+    }
+    bool has(const std::string &text)
+    {
+        count("");
+        for (const auto &m : got_)
+            if (m.second.find(text) != std::string::npos)
+                return true;
+        return false;
+    }
+    bool bound = false;
+
+private:
+    std::string path_;
+    int fd_ = -1;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> got_;
+};
+
+TEST_F(PublishE2e, UnderAServiceManagerFromItsConfigurationReadyWatchdogStatusAndStopping)
+{
+    NotifySocket notify(path("notify"));
+    ASSERT_TRUE(notify.bound);
+    prefix = "k614/service";
+    startBroker();
+    startSimulator();
+    startSubscriber();
+    // The file names the line and the broker; the command line's topic wins over the file's.
+    ASSERT_TRUE(saveText(path("relay.conf"), "# relay 1\nport = " + link + "\nbroker = 127.0.0.1:" +
+                                                 std::to_string(brokerPort) + "\ntopic = k614/file\n"));
+    setenv("NOTIFY_SOCKET", path("notify").c_str(), 1);
+    setenv("WATCHDOG_USEC", "400000", 1); // a ping every 0.2 s
+    setenv("K614CTL_TEST_HOLD_READER", path("hold").c_str(), 1);
+    ctlPid = spawnProcess({K614CTL_PATH, "publish", "--config", path("relay.conf"), "--topic", prefix},
+                          path("ctl.out"), path("ctl.err"));
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    unsetenv("K614CTL_TEST_HOLD_READER");
+    ASSERT_GT(ctlPid, 0);
+    EXPECT_TRUE(waitFor([&] { return notify.count("READY=1\nSTATUS=line ") == 1; }, 8000));
+    EXPECT_TRUE(waitFor([&] { return statusIs("online"); }, 8000));
+    EXPECT_TRUE(waitFor([&] { return notify.has("STATUS=line online, broker connected, "); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return notify.count("WATCHDOG=1") >= 3; }, 3000));
+
+    // A silent device: the reader still turns, and says so.
+    EXPECT_EQ(simCommand("silent"), "ok");
+    EXPECT_TRUE(waitFor([&] { return statusIs("silent"); }, 8000));
+    const int beforeSilence = notify.count("WATCHDOG=1");
+    EXPECT_TRUE(waitFor([&] { return notify.count("WATCHDOG=1") >= beforeSilence + 3; }, 3000));
+    EXPECT_TRUE(waitFor([&] { return notify.has("STATUS=line silent, broker connected, "); }, 5000));
+
+    // The reader held in a call: no ping from anywhere else, though the broker side goes on.
+    ASSERT_EQ(mkfifo(path("hold").c_str(), 0600), 0);
+    std::chrono::steady_clock::time_point last;
+    EXPECT_TRUE(waitFor([&] {
+        notify.count("WATCHDOG=1", &last);
+        return std::chrono::steady_clock::now() - last > std::chrono::milliseconds(600);
+    }, 5000));
+    const int held = notify.count("WATCHDOG=1");
+    waitFor([] { return false; }, 1000); // the window in which none may come
+    EXPECT_EQ(notify.count("WATCHDOG=1"), held);
+
+    // Let go (a writer opens the FIFO), then stop: STOPPING=1 and the clean end.
+    const int writer = open(path("hold").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    unlink(path("hold").c_str());
+    if (writer >= 0)
+        close(writer);
+    EXPECT_TRUE(waitFor([&] { return notify.count("WATCHDOG=1") > held; }, 3000));
+    kill(ctlPid, SIGTERM);
+    EXPECT_EQ(ctlExit(10000), 0);
+    EXPECT_EQ(notify.count("STOPPING=1"), 1);
+}
+
+TEST_F(PublishE2e, PasswordFromTheServiceCredentialsBeforeTheEnvironment)
+{
+    ASSERT_EQ(std::system(("(cd " + std::string(dir) + " && mosquitto_passwd -b -c users k614 secret" +
+                           " && mkdir creds && printf 'secret\\n' > creds/mqtt-password) >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    prefix = "k614/cred";
+    startBroker("allow_anonymous false\npassword_file " + path("users") + "\n");
+    startSimulator();
+    startSubscriber({"-u", "k614", "-P", "secret"});
+    setenv("CREDENTIALS_DIRECTORY", path("creds").c_str(), 1);
+    setenv("K614_MQTT_PASSWORD", "wrong", 1);
+    startCtl({"--username", "k614"});
+    unsetenv("CREDENTIALS_DIRECTORY");
+    unsetenv("K614_MQTT_PASSWORD");
+    EXPECT_TRUE(waitFor([&] { return statusIs("online"); }, 8000));
+    kill(ctlPid, SIGINT);
+    EXPECT_EQ(ctlExit(10000), 0);
+}
+
+TEST_F(PublishE2e, HomeAssistantDiscoveryRetainedAgainOnItsAnnouncementAndRemoved)
+{
+    prefix = "k614/ha";
+    startBroker();
+    startSimulator();
+    startSubscriber();
+    const std::string port = std::to_string(brokerPort);
+    // Home Assistant's side: one line per message, its retain flag first.
+    pid_t ha = spawnProcess({"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/#", "-q", "1",
+                             "-F", "%r %t %p"},
+                            path("ha.out"), path("ha.err"));
+    ASSERT_GT(ha, 0);
+    ASSERT_TRUE(waitFor([&] { return portListening(brokerPort); }, 3000));
+    startCtl({"--discovery"});
+    const char *const entities[] = {"sensor/k614_ha_measurement", "sensor/k614_ha_max_peak", "sensor/k614_ha_min_peak",
+                                    "sensor/k614_ha_dpdt_peak",   "sensor/k614_ha_link",     "event/k614_ha_events"};
+    // Configs (a payload), announcements or removals (none) per entity.
+    auto seen = [&](const std::string &file, bool empty) {
+        std::vector<int> counts;
+        for (const char *e : entities) {
+            const std::string start = std::string("homeassistant/") + e + "/config ";
+            int n = 0;
+            for (const std::string &line : linesOf(fileText(path(file.c_str())))) {
+                const std::size_t at = line.find(' ');
+                if (line.compare(at + 1, start.size(), start) == 0 && (line.size() == at + 1 + start.size()) == empty)
+                    ++n;
+            }
+            counts.push_back(n);
+        }
+        return counts;
+    };
+    const std::vector<int> once(6, 1), twice(6, 2);
+    EXPECT_TRUE(waitFor([&] { return seen("ha.out", false) == once; }, 8000)) << fileText(path("ha.out"));
+    // Kept by the broker: a subscriber that comes later gets them, marked retained.
+    pid_t late = spawnProcess({"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/+/+/config",
+                               "-F", "%r %t %p", "-C", "6"},
+                              path("late.out"), path("late.err"));
+    EXPECT_EQ(waitExit(late, 5000), 0);
+    EXPECT_EQ(seen("late.out", false), once);
+    for (const std::string &line : linesOf(fileText(path("late.out"))))
+        EXPECT_EQ(line.rfind("1 ", 0), 0u) << line;
+
+    // Home Assistant starts again and announces itself: the configs come again.
+    EXPECT_EQ(std::system(("mosquitto_pub -h 127.0.0.1 -p " + port + " -t homeassistant/status -m online").c_str()), 0);
+    EXPECT_TRUE(waitFor([&] { return seen("ha.out", false) == twice; }, 5000)) << fileText(path("ha.out"));
+    kill(ctlPid, SIGINT);
+    EXPECT_EQ(ctlExit(10000), 0);
+
+    // Removed: an empty retained config for each entity, from a run that opens no port.
+    EXPECT_EQ(waitExit(spawnProcess({K614CTL_PATH, "publish", "--broker", "127.0.0.1:" + port, "--topic", prefix,
+                                     "--remove-discovery"},
+                                    path("remove.out"), path("remove.err")),
+                       10000),
+              0)
+        << fileText(path("remove.err"));
+    EXPECT_TRUE(waitFor([&] { return seen("ha.out", true) == once; }, 5000)) << fileText(path("ha.out"));
+    stopProcess(&ha);
 }
 
 } // namespace

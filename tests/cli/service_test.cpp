@@ -13,6 +13,7 @@
 #include "cli/publish_config.h"
 #include "cli/publish_discovery.h"
 #include "cli/service_notify.h"
+#include "tests/cli/cli_support.h"
 
 namespace {
 
@@ -86,6 +87,29 @@ TEST(PublishConfig, AFileThatCannotBeReadIsAFileErrorAndABadLineAUsageError)
     std::fclose(err);
     unlink(bad.c_str());
     rmdir(dir);
+}
+
+TEST(PublishConfig, TheCommandLineWinsOverTheFile)
+{
+    const std::string file = "/tmp/k614-config-" + std::to_string(getpid()) + ".conf";
+    ASSERT_TRUE(cli_test::saveText(file, "port = /dev/ttyUSB7\nbroker = filehost\ntopic = file/t\nqos = 0\n"
+                                         "every = 5\ndiscovery = ha\n"));
+    CtlArgs args;
+    ASSERT_EQ(cli_test::parseWords({"publish", "--config", file.c_str(), "--topic", "cli/t", "--qos", "1"}, &args,
+                                   stderr),
+              ParseOutcome::run);
+    ASSERT_EQ(applyPublishConfig(&args, stderr), EXIT_DONE);
+    EXPECT_STREQ(args.port, "/dev/ttyUSB7");
+    EXPECT_STREQ(args.broker, "filehost");
+    EXPECT_STREQ(args.topic, "cli/t");
+    EXPECT_EQ(args.qos, 1);
+    EXPECT_EQ(args.every, 5);
+    EXPECT_STREQ(args.discovery, "ha");
+    unlink(file.c_str());
+    // --discovery alone is Home Assistant's own prefix.
+    ASSERT_EQ(cli_test::parseWords({"publish", "P", "--broker", "h", "--discovery"}, &args, stderr),
+              ParseOutcome::run);
+    EXPECT_STREQ(args.discovery, DISCOVERY_DEFAULT_PREFIX);
 }
 
 // ---- the notify datagrams ----
