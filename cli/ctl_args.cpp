@@ -140,7 +140,8 @@ static const char PUBLISH_USAGE[] =
     "  --discovery [PREFIX] Home Assistant's MQTT discovery under PREFIX (default\n"
     "                       homeassistant): retained configs of the measurement, the\n"
     "                       peaks, the link and the alarms, one device per relay, at\n"
-    "                       each connect and when PREFIX/status says \"online\"\n"
+    "                       each connect and when Home Assistant announces itself\n"
+    "                       (\"online\" on <that prefix>/status)\n"
     "  --remove-discovery   empty those configs (retained) and end; the port is not\n"
     "                       opened\n"
     "  --config FILE        settings from FILE, one \"key = value\" a line, '#' starting\n"
@@ -170,9 +171,9 @@ static const char PUBLISH_USAGE[] =
     "\n"
     "Exit codes: 0 done, everything published; 2 usage (also a name the broker\n"
     "cannot take, or a bad line in --config); 4 port error (at start); 5 file error\n"
-    "(password, CA or configuration file);\n"
-    "7 the broker refused the user name or password, or TLS failed; 8 something\n"
-    "taken from the line was not published by the end.\n";
+    "(password, CA or configuration file); 7 the broker refused the user name or\n"
+    "password, or TLS failed; 8 something taken from the line was not published by\n"
+    "the end (--remove-discovery: a removal the broker did not confirm).\n";
 
 void writeVersion(std::FILE *out)
 {
