@@ -605,8 +605,16 @@ TEST_F(PublishE2e, HomeAssistantDiscoveryRetainedAgainOnItsAnnouncementAndRemove
         }
         return counts;
     };
-    const std::vector<int> once(6, 1), twice(6, 2);
-    EXPECT_TRUE(waitFor([&] { return seen("ha.out", false) == once; }, 8000)) << fileText(path("ha.out"));
+    // Sent at the connect; again, naming the device by its unit text ("MW"), once the device's set has come.
+    auto named = [&] {
+        int n = 0;
+        for (const std::string &line : linesOf(fileText(path("ha.out"))))
+            n += line.find("\"device\":{\"identifiers\":[\"k614_ha\"],\"name\":\"MW\",\"model\":\"K614\"") !=
+                 std::string::npos;
+        return n;
+    };
+    EXPECT_TRUE(waitFor([&] { return named() == 6; }, 8000)) << fileText(path("ha.out"));
+    const std::vector<int> once(6, 1), connected = seen("ha.out", false);
     // Kept by the broker: a subscriber that comes later gets them, marked retained.
     pid_t late = spawnProcess({"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/+/+/config",
                                "-F", "%r %t %p", "-C", "6"},
@@ -618,7 +626,11 @@ TEST_F(PublishE2e, HomeAssistantDiscoveryRetainedAgainOnItsAnnouncementAndRemove
 
     // Home Assistant starts again and announces itself: the configs come again.
     EXPECT_EQ(std::system(("mosquitto_pub -h 127.0.0.1 -p " + port + " -t homeassistant/status -m online").c_str()), 0);
-    EXPECT_TRUE(waitFor([&] { return seen("ha.out", false) == twice; }, 5000)) << fileText(path("ha.out"));
+    std::vector<int> again = connected;
+    for (int &n : again)
+        ++n;
+    EXPECT_TRUE(waitFor([&] { return seen("ha.out", false) == again; }, 5000)) << fileText(path("ha.out"));
+    EXPECT_EQ(named(), 12);
     kill(ctlPid, SIGINT);
     EXPECT_EQ(ctlExit(10000), 0);
 
