@@ -821,7 +821,10 @@ static int publish_removeDiscovery(const PublishConfig &cfg, const CtlOps &ops, 
     } else if (result != EXIT_DONE) {
         std::fprintf(io.err, "%s: broker %s:%d: the discovery configs under %s/ were not all removed (%s)\n", TOOL,
                      cfg.host, cfg.port, cfg.discovery,
-                     c.why[0] ? c.why : rc != MOSQ_ERR_SUCCESS ? mosquitto_strerror(rc) : "no confirmation in time");
+                     c.connack > 0             ? mosquitto_connack_string(c.connack)
+                     : c.why[0]                ? c.why
+                     : rc != MOSQ_ERR_SUCCESS  ? mosquitto_strerror(rc)
+                                               : "no confirmation in time");
     }
     if (c.mosq)
         mosquitto_destroy(c.mosq);

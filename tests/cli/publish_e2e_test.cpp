@@ -554,6 +554,21 @@ TEST_F(PublishE2e, UnderAServiceManagerFromItsConfigurationReadyWatchdogStatusAn
     EXPECT_EQ(notify.count("STOPPING=1"), 1);
 }
 
+TEST_F(PublishE2e, ReadyAtOnceWhenTheBrokerIsDownAtTheStart)
+{
+    NotifySocket notify(path("notify"));
+    ASSERT_TRUE(notify.bound);
+    startSimulator();
+    setenv("NOTIFY_SOCKET", path("notify").c_str(), 1);
+    startCtl({}); // nobody listens on the broker's port
+    unsetenv("NOTIFY_SOCKET");
+    EXPECT_TRUE(waitFor([&] { return notify.count("READY=1\nSTATUS=line ") == 1; }, 8000));
+    EXPECT_TRUE(notify.has("broker not connected, ")) << "the status line says why";
+    kill(ctlPid, SIGTERM);
+    ctlExit(10000);
+    EXPECT_EQ(notify.count("STOPPING=1"), 1);
+}
+
 TEST_F(PublishE2e, PasswordFromTheServiceCredentialsBeforeTheEnvironment)
 {
     ASSERT_EQ(std::system(("(cd " + std::string(dir) + " && mosquitto_passwd -b -c users k614 secret" +
