@@ -452,14 +452,12 @@ TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
     EXPECT_NE(fileText(path("ctl.err")).find("TLS connection"), std::string::npos) << fileText(path("ctl.err"));
 }
 
-// The datagrams k614ctl sends to a notify socket of the test's own, with when they came.
+// The datagrams k614ctl sends to a notify socket of the test's own, with when each came.
 class NotifySocket {
 public:
-    explicit NotifySocket(const std::string &path) : path_(path)
+    explicit NotifySocket(const std::string &path) : path_(path), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
     {
-        fd_ = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_un address{};
-        address.sun_family = AF_UNIX;
+        sockaddr_un address{AF_UNIX, {}};
         std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
         bound = bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
     }
@@ -468,35 +466,27 @@ public:
         close(fd_);
         unlink(path_.c_str());
     }
-    // Takes what has come; the number of messages starting with `start`, and when the last of them came.
-    int count(const std::string &start, std::chrono::steady_clock::time_point *last = nullptr)
+    // The messages so far that hold `text` (that start with it: `start`), and when the last of them came.
+    int count(const std::string &text, std::chrono::steady_clock::time_point *last = nullptr, bool start = true)
     {
         char buffer[512];
-        ssize_t n;
-        while ((n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0)
+        for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
             got_.push_back({std::chrono::steady_clock::now(), std::string(buffer, static_cast<std::size_t>(n))});
         int found = 0;
-        for (const auto &m : got_)
-            if (m.second.rfind(start, 0) == 0) {
+        for (const auto &[at, message] : got_)
+            if (start ? message.rfind(text, 0) == 0 : message.find(text) != std::string::npos) {
                 ++found;
                 if (last)
-                    *last = m.first;
+                    *last = at;
             }
         return found;
     }
-    bool has(const std::string &text)
-    {
-        count("");
-        for (const auto &m : got_)
-            if (m.second.find(text) != std::string::npos)
-                return true;
-        return false;
-    }
+    bool has(const std::string &text) { return count(text, nullptr, false) > 0; }
     bool bound = false;
 
 private:
     std::string path_;
-    int fd_ = -1;
+    int fd_;
     std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> got_;
 };
 
@@ -596,56 +586,41 @@ TEST_F(PublishE2e, HomeAssistantDiscoveryRetainedAgainOnItsAnnouncementAndRemove
     startSimulator();
     startSubscriber();
     const std::string port = std::to_string(brokerPort);
-    // Home Assistant's side: one line per message, its retain flag first.
-    pid_t ha = spawnProcess({"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/#", "-q", "1",
-                             "-F", "%r %t %p"},
-                            path("ha.out"), path("ha.err"));
-    ASSERT_GT(ha, 0);
-    ASSERT_TRUE(waitFor([&] { return portListening(brokerPort); }, 3000));
-    startCtl({"--discovery"});
-    const char *const entities[] = {"sensor/k614_ha_measurement", "sensor/k614_ha_max_peak", "sensor/k614_ha_min_peak",
-                                    "sensor/k614_ha_dpdt_peak",   "sensor/k614_ha_link",     "event/k614_ha_events"};
-    // Configs (a payload), announcements or removals (none) per entity.
-    auto seen = [&](const std::string &file, bool empty) {
-        std::vector<int> counts;
-        for (const char *e : entities) {
-            const std::string start = std::string("homeassistant/") + e + "/config ";
-            int n = 0;
-            for (const std::string &line : linesOf(fileText(path(file.c_str())))) {
-                const std::size_t at = line.find(' ');
-                if (line.compare(at + 1, start.size(), start) == 0 && (line.size() == at + 1 + start.size()) == empty)
-                    ++n;
-            }
-            counts.push_back(n);
-        }
-        return counts;
+    // Home Assistant's side: one line per config, its retain flag first.
+    auto homeAssistant = [&](const char *out, std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/+/+/config",
+                                     "-q", "1", "-F", "%r %t %p"});
+        return spawnProcess(extra, path(out), path("ha.err"));
     };
-    // Sent at the connect; again, naming the device by its unit text ("MW"), once the device's set has come.
-    auto named = [&] {
+    // Configs that name the device by its unit text ("MW"); with no text, the empty ones.
+    const std::string named = "\"device\":{\"identifiers\":[\"k614_ha\"],\"name\":\"MW\",\"model\":\"K614\"";
+    auto lines = [&](const char *out, const std::string &text) {
         int n = 0;
-        for (const std::string &line : linesOf(fileText(path("ha.out"))))
-            n += line.find("\"device\":{\"identifiers\":[\"k614_ha\"],\"name\":\"MW\",\"model\":\"K614\"") !=
-                 std::string::npos;
+        for (const std::string &line : linesOf(fileText(path(out))))
+            n += text.empty() ? line.size() > 8 && line.compare(line.size() - 8, 8, "/config ") == 0
+                              : line.find(text) != std::string::npos;
         return n;
     };
-    EXPECT_TRUE(waitFor([&] { return named() == 6; }, 8000)) << fileText(path("ha.out"));
-    const std::vector<int> once(6, 1), connected = seen("ha.out", false);
-    // Kept by the broker: a subscriber that comes later gets them, marked retained.
-    pid_t late = spawnProcess({"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/+/+/config",
-                               "-F", "%r %t %p", "-C", "6"},
-                              path("late.out"), path("late.err"));
-    EXPECT_EQ(waitExit(late, 5000), 0);
-    EXPECT_EQ(seen("late.out", false), once);
-    for (const std::string &line : linesOf(fileText(path("late.out"))))
-        EXPECT_EQ(line.rfind("1 ", 0), 0u) << line;
+    pid_t ha = homeAssistant("ha.out", {});
+    ASSERT_GT(ha, 0);
+    startCtl({"--discovery"});
+    // At the connect, and again by the unit text once the device's set has come.
+    EXPECT_TRUE(waitFor([&] { return lines("ha.out", named) == 6; }, 8000)) << fileText(path("ha.out"));
+    // Kept by the broker: a subscriber that comes later gets each entity's, marked retained.
+    EXPECT_EQ(waitExit(homeAssistant("late.out", {"-C", "6"}), 5000), 0);
+    std::set<std::string> topics;
+    for (const std::string &line : linesOf(fileText(path("late.out")))) {
+        EXPECT_EQ(line.rfind("1 homeassistant/", 0), 0u) << line;
+        topics.insert(line.substr(2, line.find(' ', 2) - 2));
+    }
+    const std::string sensor = "homeassistant/sensor/k614_ha_";
+    EXPECT_EQ(topics, (std::set<std::string>{sensor + "measurement/config", sensor + "max_peak/config",
+                                             sensor + "min_peak/config", sensor + "dpdt_peak/config",
+                                             sensor + "link/config", "homeassistant/event/k614_ha_events/config"}));
 
     // Home Assistant starts again and announces itself: the configs come again.
     EXPECT_EQ(std::system(("mosquitto_pub -h 127.0.0.1 -p " + port + " -t homeassistant/status -m online").c_str()), 0);
-    std::vector<int> again = connected;
-    for (int &n : again)
-        ++n;
-    EXPECT_TRUE(waitFor([&] { return seen("ha.out", false) == again; }, 5000)) << fileText(path("ha.out"));
-    EXPECT_EQ(named(), 12);
+    EXPECT_TRUE(waitFor([&] { return lines("ha.out", named) == 12; }, 5000)) << fileText(path("ha.out"));
     kill(ctlPid, SIGINT);
     EXPECT_EQ(ctlExit(10000), 0);
 
@@ -656,7 +631,7 @@ TEST_F(PublishE2e, HomeAssistantDiscoveryRetainedAgainOnItsAnnouncementAndRemove
                        10000),
               0)
         << fileText(path("remove.err"));
-    EXPECT_TRUE(waitFor([&] { return seen("ha.out", true) == once; }, 5000)) << fileText(path("ha.out"));
+    EXPECT_TRUE(waitFor([&] { return lines("ha.out", "") == 6; }, 5000)) << fileText(path("ha.out"));
     stopProcess(&ha);
 }
 
