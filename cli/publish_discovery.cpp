@@ -114,22 +114,22 @@ bool formatDiscoveryConfig(const char *topicPrefix, const char *unitText, const 
     else if (!discovery_jsonUtf8(topicPrefix, deviceName, sizeof deviceName))
         return false;
 
-    char specific[DISCOVERY_TOPIC_SIZE * 2 + 256];
+    char ownKeys[DISCOVERY_TOPIC_SIZE * 2 + 256];
     switch (row.kind) {
     case Kind::sensor:
-        std::snprintf(specific, sizeof specific,
+        std::snprintf(ownKeys, sizeof ownKeys,
                       "\"state_class\":\"measurement\",\"unit_of_measurement\":\"%%\","
                       "\"availability\":[{\"topic\":%s,\"value_template\":\"%s\"}],",
                       statusJson, AVAILABILITY_TEMPLATE);
         break;
     case Kind::link:
         // Always available: it is what tells silent and offline apart.
-        std::snprintf(specific, sizeof specific,
+        std::snprintf(ownKeys, sizeof ownKeys,
                       "\"device_class\":\"enum\",\"options\":[\"online\",\"silent\",\"offline\"],"
                       "\"entity_category\":\"diagnostic\",");
         break;
     case Kind::events:
-        std::snprintf(specific, sizeof specific,
+        std::snprintf(ownKeys, sizeof ownKeys,
                       "\"event_types\":[\"alarm\",\"dvdt\"],"
                       "\"availability\":[{\"topic\":%s,\"value_template\":\"%s\"}],",
                       statusJson, AVAILABILITY_TEMPLATE);
@@ -140,6 +140,6 @@ bool formatDiscoveryConfig(const char *topicPrefix, const char *unitText, const 
         "{\"name\":\"%s\",\"unique_id\":\"%s_%s\",\"state_topic\":%s,\"value_template\":\"%s\",%s"
         "\"device\":{\"identifiers\":[\"%s\"],\"name\":%s,\"model\":\"K614\",\"sw_version\":\"%s\"},"
         "\"origin\":{\"name\":\"k614ctl\",\"sw_version\":\"%s\"}}",
-        row.name, base, row.key, stateJson, row.valueTemplate, specific, base, deviceName, version, version);
+        row.name, base, row.key, stateJson, row.valueTemplate, ownKeys, base, deviceName, version, version);
     return n > 0 && static_cast<std::size_t>(n) < size;
 }
