@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/publish_discovery.h"
 #include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";
@@ -108,7 +109,9 @@ static const char LOG_USAGE[] =
 static const char PUBLISH_USAGE[] =
     "Usage: k614ctl publish PORT --broker HOST[:PORT] [--topic PREFIX] [--client-id ID]\n"
     "         [--username USER] [--password-file FILE] [--tls CAFILE] [--every N]\n"
-    "         [--qos 0|1] [--duration S]\n"
+    "         [--qos 0|1] [--duration S] [--discovery [PREFIX]] [--config FILE]\n"
+    "       k614ctl publish --config FILE [OPTIONS]\n"
+    "       k614ctl publish [PORT] --broker HOST[:PORT] [--topic PREFIX] --remove-discovery\n"
     "Publishes the device's live data on an MQTT broker (MQTT 3.1.1), one process per\n"
     "device. Topics under PREFIX (default k614/<the port's base name>, e.g. k614/ttyUSB0):\n"
     "  PREFIX/status       retained: \"online\" while frames arrive, \"silent\" after 2 s\n"
@@ -138,6 +141,18 @@ static const char PUBLISH_USAGE[] =
     "                       written to a link that stops answering without closing\n"
     "                       are lost until it is given up: 3 s after an event or\n"
     "                       status goes unacknowledged, else within 10 s\n"
+    "  --discovery [PREFIX] Home Assistant's MQTT discovery under PREFIX (default\n"
+    "                       homeassistant): retained configs of the measurement, the\n"
+    "                       peaks, the link and the alarms, one device per relay, at\n"
+    "                       each connect and when Home Assistant announces itself\n"
+    "                       (\"online\" on <that prefix>/status)\n"
+    "  --remove-discovery   empty those configs (retained) and end; the port is not\n"
+    "                       opened\n"
+    "  --config FILE        settings from FILE, one \"key = value\" a line, '#' starting\n"
+    "                       a comment line: port, broker, topic, client-id, username,\n"
+    "                       password-file, tls, qos, every, discovery. The command\n"
+    "                       line wins over the file; a bad line is refused with the\n"
+    "                       file's name and line number\n"
     "  --duration S         stop after S seconds (up to 3 decimals, at most 34560000)\n"
     "\n"
     "Each message leaves the queue on its own acknowledgement. While the broker\n"
@@ -151,10 +166,18 @@ static const char PUBLISH_USAGE[] =
     "publishes what is queued (for up to 5 s, whatever the broker does), then\n"
     "\"offline\", and disconnects.\n"
     "\n"
+    "As a service (k614-publish@.service): the password comes from the credential\n"
+    "$CREDENTIALS_DIRECTORY/mqtt-password when no password file is given, before\n"
+    "K614_MQTT_PASSWORD. With NOTIFY_SOCKET set k614ctl sends READY=1 once the port\n"
+    "is open and the broker took the connection (at once when the broker is down at\n"
+    "the start), WATCHDOG=1 from the reading loop (within half of WATCHDOG_USEC, a\n"
+    "silent device included), a one-line STATUS= and STOPPING=1.\n"
+    "\n"
     "Exit codes: 0 done, everything published; 2 usage (also a name the broker\n"
-    "cannot take); 4 port error (at start); 5 file error (password or CA file);\n"
-    "7 the broker refused the user name or password, or TLS failed; 8 something\n"
-    "taken from the line was not published by the end.\n";
+    "cannot take, or a bad line in --config); 4 port error (at start); 5 file error\n"
+    "(password, CA or configuration file); 7 the broker refused the user name or\n"
+    "password, or TLS failed; 8 something taken from the line was not published by\n"
+    "the end (--remove-discovery: a removal the broker did not confirm).\n";
 
 void writeVersion(std::FILE *out)
 {
@@ -251,10 +274,10 @@ static bool args_parseSeconds(const char *text, std::int64_t *ms)
 // The strings CLI11 fills; each is copied back into argv's own storage by pointer.
 struct ArgTexts {
     std::string operands[2];
-    std::string output, csv, duration, broker, topic, clientId, username, passwordFile, tlsCa;
+    std::string output, csv, duration, broker, topic, clientId, username, passwordFile, tlsCa, config, discovery;
     int every = 1;
     int qos = 1;
-    bool json = false, dryRun = false, version = false;
+    bool json = false, dryRun = false, version = false, removeDiscovery = false;
 };
 
 // argv's string equal to text: the fields of CtlArgs point into argv, which outlives them.
@@ -281,7 +304,7 @@ static CLI::App *args_command(CLI::App &app, const CommandName &c, ArgTexts &t)
     const int operands = c.command == CtlCommand::write || c.command == CtlCommand::diff ? 2 : 1;
     static const char *const NAMES[][2] = {{"FILE.614", "second FILE.614"}, {"PORT", "FILE.614"}};
     for (int i = 0; i < operands; ++i)
-        sub->add_option(NAMES[portFirst ? 1 : 0][i], t.operands[i])->required();
+        sub->add_option(NAMES[portFirst ? 1 : 0][i], t.operands[i])->required(c.command != CtlCommand::publish);
     switch (c.command) {
     case CtlCommand::read: {
         CLI::Option *output = sub->add_option("-o,--output", t.output);
@@ -299,7 +322,8 @@ static CLI::App *args_command(CLI::App &app, const CommandName &c, ArgTexts &t)
         sub->add_option("--duration", t.duration);
         break;
     case CtlCommand::publish:
-        sub->add_option("--broker", t.broker)->required();
+        // Both may come from --config: publish_configure asks for them once the file is read.
+        sub->add_option("--broker", t.broker);
         sub->add_option("--topic", t.topic);
         sub->add_option("--client-id", t.clientId);
         sub->add_option("--username", t.username);
@@ -307,6 +331,9 @@ static CLI::App *args_command(CLI::App &app, const CommandName &c, ArgTexts &t)
         sub->add_option("--tls", t.tlsCa);
         sub->add_option("--every", t.every)->check(CLI::Range(1, EVERY_MAX));
         sub->add_option("--qos", t.qos)->check(CLI::Range(0, 1));
+        sub->add_option("--config", t.config);
+        sub->add_option("--discovery", t.discovery)->expected(0, 1);
+        sub->add_flag("--remove-discovery", t.removeDiscovery);
         sub->add_option("--duration", t.duration);
         break;
     case CtlCommand::diff:
@@ -394,6 +421,8 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
     args->dryRun = t.dryRun;
     args->every = t.every;
     args->qos = t.qos;
+    args->configFile = args_inArgv(argc, argv, t.config);
+    args->removeDiscovery = t.removeDiscovery;
     // An empty operand or option value: what the old parser refused as missing.
     CLI::App *sub = app.get_subcommand(args_commandName(command));
     const struct {
@@ -401,7 +430,8 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
         const std::string *value;
     } given[] = {{"--output", &t.output},     {"--csv", &t.csv},           {"--duration", &t.duration},
                  {"--broker", &t.broker},     {"--topic", &t.topic},       {"--client-id", &t.clientId},
-                 {"--username", &t.username}, {"--password-file", &t.passwordFile}, {"--tls", &t.tlsCa}};
+                 {"--username", &t.username}, {"--password-file", &t.passwordFile}, {"--tls", &t.tlsCa},
+                 {"--config", &t.config}};
     for (const auto &g : given)
         if (sub->get_option_no_throw(g.name) && sub->count(g.name) > 0 && g.value->empty())
             return args_usageError(err, command, "missing value after", g.name);
@@ -409,9 +439,25 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
     const int operands = command == CtlCommand::write || command == CtlCommand::diff ? 2 : 1;
     static const char *const EMPTY[][2] = {{"FILE.614 is empty", "second FILE.614 is empty"},
                                            {"PORT is empty", "FILE.614 is empty"}};
-    for (int i = 0; i < operands; ++i)
+    // publish may go without PORT (--config names it), but not with an empty one.
+    const bool portLeftOut = command == CtlCommand::publish && sub->count("PORT") == 0;
+    for (int i = portLeftOut ? 1 : 0; i < operands; ++i)
         if (t.operands[i].empty())
             return args_usageError(err, command, EMPTY[portFirst ? 1 : 0][i], nullptr);
+    // Without --config the command line says it all, as before there was one.
+    if (command == CtlCommand::publish && t.config.empty()) {
+        if (t.broker.empty())
+            return args_usageError(err, command, "--broker is required", nullptr);
+        if (portLeftOut && !(t.removeDiscovery && !t.topic.empty()))
+            return args_usageError(err, command, "PORT is required", nullptr);
+    }
+    if (command == CtlCommand::publish) {
+        args->everyGiven = sub->count("--every") > 0;
+        args->qosGiven = sub->count("--qos") > 0;
+        // "--discovery" alone takes Home Assistant's own prefix.
+        if (sub->count("--discovery") > 0)
+            args->discovery = t.discovery.empty() ? DISCOVERY_DEFAULT_PREFIX : args_inArgv(argc, argv, t.discovery);
+    }
     if (!t.duration.empty() && !args_parseSeconds(t.duration.c_str(), &args->durationMs))
         return args_usageError(err, command, "--duration needs seconds greater than 0, at most 3 decimals, not",
                                t.duration.c_str());

@@ -25,6 +25,10 @@ struct CtlArgs {
     const char *tlsCaFile;    // nullptr: plain TCP
     int every;                // publish every Nth measurement, 1..
     int qos;                  // of the measurements: 0 or 1
+    bool everyGiven, qosGiven; // on the command line, where they win over --config
+    const char *configFile;   // --config: key = value settings under what the command line gives
+    const char *discovery;    // Home Assistant's discovery prefix; nullptr: no discovery
+    bool removeDiscovery;     // empty the discovery configs and end
 };
 
 enum class ParseOutcome { run, help, version, usageError };

@@ -12,6 +12,7 @@
 // and every wait ends at the drain's end once the reader has stopped.
 #include <atomic>
 #include <cerrno>
+#include <climits>
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
@@ -26,7 +27,11 @@
 #include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
+#include "cli/publish_config.h"
 #include "cli/publish_core.h"
+#include "cli/publish_discovery.h"
+#include "cli/service_notify.h"
+#include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";
 // The broker. libmosquitto takes no keep-alive under 5 s; a link that stops
@@ -54,6 +59,11 @@ static constexpr int CONNACK_BAD_CREDENTIALS = 4;
 static constexpr int CONNACK_NOT_AUTHORISED = 5;
 static constexpr std::size_t REFUSAL_SIZE = BROKER_HOST_SIZE + 200;
 static constexpr char OFFLINE[] = "offline";
+// --remove-discovery waits this long for the broker to confirm every empty config.
+static constexpr std::int64_t REMOVE_WAIT_MS = 10000;
+// The service manager's status line is looked at this often, and sent when it reads differently.
+static constexpr std::int64_t STATUS_EVERY_MS = 1000;
+static constexpr std::size_t STATUS_TEXT_SIZE = 192;
 
 enum Topic { TOPIC_STATUS, TOPIC_MEASUREMENT, TOPIC_PEAKS, TOPIC_EVENT, TOPIC_PARAMETERS, TOPIC_COUNT };
 static const char *const TOPIC_NAMES[TOPIC_COUNT] = {"status", "measurement", "peaks", "event", "parameters"};
@@ -69,6 +79,12 @@ struct PublishConfig {
     const char *tlsCaFile;
     int qos;
     char topics[TOPIC_COUNT][MQTT_STRING_MAX + 1];
+    // Home Assistant's discovery: its prefix (nullptr: none), where each config goes, where Home Assistant
+    // announces itself, and the relay's own prefix that the configs name.
+    const char *discovery;
+    char discoveryTopics[DISCOVERY_ENTITY_COUNT][DISCOVERY_TOPIC_SIZE];
+    char discoveryStatus[DISCOVERY_TOPIC_SIZE];
+    char relayPrefix[TOPIC_SIZE];
 };
 
 // What the reader hands the network thread: the record, under `lock`.
@@ -78,6 +94,9 @@ struct PublishShared {
     int wakeRead, wakeWrite; // a pipe: the reader's nudge
     // From the network thread.
     std::atomic<bool> refused;
+    // For the service manager's status line and its readiness.
+    std::atomic<bool> connected, ready;
+    std::atomic<std::uint64_t> published;
     char refusal[REFUSAL_SIZE];
     int refusalExit;
 };
@@ -97,6 +116,79 @@ static void publish_wake()
     const char nudge = 'x';
     // A full pipe has a nudge in it already.
     (void)!write(shared.wakeWrite, &nudge, 1);
+}
+
+// ---- the service manager (nothing of this without NOTIFY_SOCKET) ----
+
+// The reader's own: when it last fed the watchdog and what the status line last said.
+struct ServiceNotice {
+    bool enabled;
+    std::int64_t watchdogMs, pingedAt, statusAt;
+    char status[STATUS_TEXT_SIZE];
+    const char *holdPath;
+};
+static ServiceNotice notice;
+
+// "STATUS=line online, broker connected, 12 queued, 48210 published, 0 dropped"
+static void service_statusText(char *out, std::size_t size)
+{
+    char line[PAYLOAD_SIZE];
+    int queued;
+    unsigned long long dropped;
+    {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        formatStatusPayload(shared.record.status, 0, line, sizeof line);
+        queued = shared.record.queue.count;
+        dropped = shared.record.queue.dropped;
+    }
+    std::snprintf(out, size, "STATUS=line %s, broker %s, %d queued, %llu published, %llu dropped", line,
+                  shared.connected ? "connected" : "not connected", queued,
+                  static_cast<unsigned long long>(shared.published.load()), dropped);
+}
+
+// Once: the port is open (before the network thread starts) and the broker took the connection, or the
+// first attempt failed; the queue works either way, so a broker down at the start does not hold up the service.
+static void service_ready()
+{
+    if (!notice.enabled || shared.ready.exchange(true))
+        return;
+    char text[STATUS_TEXT_SIZE + 16] = "READY=1\n";
+    service_statusText(text + std::strlen(text), sizeof text - std::strlen(text));
+    notifyServiceManager(text);
+}
+
+// A test's hook: with K614CTL_TEST_HOLD_READER naming a path, a reader that finds a FIFO there is held in its
+// open() until a writer comes, as a reader stuck in a call would be.
+static void service_holdForTest()
+{
+    struct stat st;
+    if (stat(notice.holdPath, &st) != 0 || !S_ISFIFO(st.st_mode))
+        return;
+    const int fd = open(notice.holdPath, O_RDONLY | O_CLOEXEC);
+    if (fd >= 0)
+        close(fd);
+}
+
+// Each turn of the reader's loop: the watchdog is fed from here and from no timer, so that it stops being
+// fed exactly when the reader is held; the status line goes when it changed, at most once a second.
+static void service_turn(void *)
+{
+    if (notice.holdPath)
+        service_holdForTest();
+    if (!notice.enabled)
+        return;
+    const std::int64_t now = publish_nowMs();
+    if (notice.watchdogMs > 0 && now - notice.pingedAt >= notice.watchdogMs) {
+        notifyServiceManager("WATCHDOG=1");
+        notice.pingedAt = now;
+    }
+    if (shared.ready && now - notice.statusAt >= STATUS_EVERY_MS) {
+        notice.statusAt = now;
+        char text[STATUS_TEXT_SIZE];
+        service_statusText(text, sizeof text);
+        if (std::strcmp(text, notice.status) != 0 && notifyServiceManager(text))
+            std::memcpy(notice.status, text, sizeof text);
+    }
 }
 
 // ---- the network thread ----
@@ -123,6 +215,8 @@ struct Connection {
     int offlineMid; // the closing status message, 0 before it is sent
     bool offlineConfirmed;
     char why[REFUSAL_SIZE]; // why the connection was lost, when known
+    bool discoveryDue;                     // the configs are to go (again)
+    char discoveryUnit[UNIT_STRING_SIZE];  // the unit text they were sent with
 };
 
 static void network_onConnect(struct mosquitto *, void *context, int rc)
@@ -157,6 +251,7 @@ static void network_takeAcks(Connection *c)
                 std::lock_guard<std::mutex> guard(shared.lock);
                 confirmQueued(&shared.record.queue, c->sent[i].seq);
                 --c->queueSent;
+                ++shared.published;
             }
             c->sent[i] = c->sent[--c->sentCount];
             break;
@@ -202,8 +297,14 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
         if (sendPeaks)
             formatPeaksPayload(shared.record.peaksAt, shared.record.maxPeak, shared.record.minPeak,
                                shared.record.dpdtPeak, peaks, sizeof peaks);
-        if (sendParameters)
+        if (sendParameters) {
             formatParametersJson(shared.record.parameters, parameters, sizeof parameters);
+            // The device's name in Home Assistant is its unit text.
+            char unit[UNIT_STRING_SIZE];
+            unitTextOf(shared.record.parameters, unit);
+            if (cfg.discovery && std::strcmp(unit, c->discoveryUnit) != 0)
+                c->discoveryDue = true;
+        }
         shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = false;
     }
     if (sendStatus && !network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, 0, dropped)) {
@@ -214,6 +315,37 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
         network_publish(c, cfg.topics[TOPIC_PEAKS], peaks, RETAINED_QOS, true, 0, 0);
     if (sendParameters)
         network_publish(c, cfg.topics[TOPIC_PARAMETERS], parameters, RETAINED_QOS, true, 0, 0);
+}
+
+// Home Assistant's configs, retained, while there is room among the state messages.
+static void network_publishDiscovery(const PublishConfig &cfg, Connection *c)
+{
+    if (!c->discoveryDue || c->sentCount - c->queueSent > STATE_IN_FLIGHT_MAX - DISCOVERY_ENTITY_COUNT)
+        return;
+    char unit[UNIT_STRING_SIZE] = "";
+    {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        if (shared.record.parametersKnown)
+            unitTextOf(shared.record.parameters, unit);
+    }
+    for (int e = 0; e < DISCOVERY_ENTITY_COUNT && !c->lost; ++e) {
+        char payload[DISCOVERY_PAYLOAD_SIZE];
+        if (formatDiscoveryConfig(cfg.relayPrefix, unit, K614_VERSION, static_cast<DiscoveryEntity>(e), payload,
+                                  sizeof payload))
+            network_publish(c, cfg.discoveryTopics[e], payload, RETAINED_QOS, true, 0, 0);
+    }
+    std::memcpy(c->discoveryUnit, unit, sizeof unit);
+    c->discoveryDue = false;
+}
+
+// Home Assistant announces itself with "online" on its status topic: it has forgotten what it was told, or
+// never heard it. A retained "online" is an old announcement, already answered by the configs of the connect.
+static void network_onMessage(struct mosquitto *, void *context, const struct mosquitto_message *message)
+{
+    const std::size_t length = std::strlen(DISCOVERY_BIRTH);
+    if (!message->retain && config.discovery && std::strcmp(message->topic, config.discoveryStatus) == 0 &&
+        message->payloadlen == static_cast<int>(length) && std::memcmp(message->payload, DISCOVERY_BIRTH, length) == 0)
+        static_cast<Connection *>(context)->discoveryDue = true;
 }
 
 // Queue items, oldest first, while the client holds fewer than IN_FLIGHT_MAX of them.
@@ -351,6 +483,12 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
                 if (*down)
                     std::fprintf(stderr, "%s: broker %s:%d: connected again\n", TOOL, cfg.host, cfg.port);
                 *down = false;
+                shared.connected = true;
+                service_ready();
+                if (cfg.discovery) {
+                    c->discoveryDue = true;
+                    mosquitto_subscribe(c->mosq, nullptr, cfg.discoveryStatus, RETAINED_QOS);
+                }
                 std::lock_guard<std::mutex> guard(shared.lock);
                 shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = true;
             }
@@ -361,6 +499,7 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
             }
             if (c->offlineMid == 0) {
                 network_publishState(cfg, c);
+                network_publishDiscovery(cfg, c);
                 network_publishQueued(cfg, c);
             }
             if (stopping) {
@@ -397,6 +536,7 @@ static bool network_connect(const PublishConfig &cfg, Connection *c, int *rc)
     mosquitto_connect_callback_set(c->mosq, network_onConnect);
     mosquitto_disconnect_callback_set(c->mosq, network_onDisconnect);
     mosquitto_publish_callback_set(c->mosq, network_onPublish);
+    mosquitto_message_callback_set(c->mosq, network_onMessage);
     // Every message the queue hands out goes on the wire at once: none waits inside the client.
     mosquitto_int_option(c->mosq, MOSQ_OPT_SEND_MAXIMUM, SENT_MAX + 1);
     mosquitto_will_set(c->mosq, cfg.topics[TOPIC_STATUS], static_cast<int>(std::strlen(OFFLINE)), OFFLINE,
@@ -471,6 +611,10 @@ static void network_run(const PublishConfig *cfg)
         network_forget(&c);
         if (c.mosq)
             mosquitto_destroy(c.mosq);
+        shared.connected = false;
+        // A broker down at the start: ready all the same, the status line says so.
+        if (session == Session::lost)
+            service_ready();
         if (session != Session::lost)
             break;
         if (!down) {
@@ -489,13 +633,23 @@ static void network_run(const PublishConfig *cfg)
 static int publish_readPassword(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
 {
     cfg->hasPassword = false;
+    // Under a service manager the password is a credential (LoadCredential=mqtt-password:...): a file of
+    // the service's own, where the environment would show it to whoever may look at the process.
+    const char *passwordFile = args.passwordFile;
+    char credential[PATH_MAX];
+    const char *credentials = std::getenv("CREDENTIALS_DIRECTORY");
+    if (!passwordFile && credentials && credentials[0]) {
+        std::snprintf(credential, sizeof credential, "%s/mqtt-password", credentials);
+        if (access(credential, F_OK) == 0)
+            passwordFile = credential;
+    }
     const std::size_t room = sizeof cfg->password;
-    if (args.passwordFile) {
-        std::FILE *f = std::fopen(args.passwordFile, "rb");
+    if (passwordFile) {
+        std::FILE *f = std::fopen(passwordFile, "rb");
         struct stat st;
         const bool directory = f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode);
         if (!f || directory) {
-            std::fprintf(io.err, "%s: %s: cannot read the password file (%s)\n", TOOL, args.passwordFile,
+            std::fprintf(io.err, "%s: %s: cannot read the password file (%s)\n", TOOL, passwordFile,
                          std::strerror(directory ? EISDIR : errno));
             if (f)
                 std::fclose(f);
@@ -508,14 +662,14 @@ static int publish_readPassword(const CtlArgs &args, PublishConfig *cfg, const C
         const bool readFailed = std::ferror(f);
         std::fclose(f);
         if (readFailed) {
-            std::fprintf(io.err, "%s: %s: cannot read the password file\n", TOOL, args.passwordFile);
+            std::fprintf(io.err, "%s: %s: cannot read the password file\n", TOOL, passwordFile);
             return EXIT_FILE_ERROR;
         }
         if (length > 0 && cfg->password[length - 1] == '\r')
             --length;
         if (length > MQTT_STRING_MAX) {
             std::fprintf(io.err, "%s: %s: the password is longer than MQTT allows (%zu bytes)\n", TOOL,
-                         args.passwordFile, MQTT_STRING_MAX);
+                         passwordFile, MQTT_STRING_MAX);
             return EXIT_FILE_ERROR;
         }
         cfg->password[length] = 0;
@@ -547,13 +701,18 @@ static bool publish_nameTaken(const char *what, const char *text, bool topic, co
 
 static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
 {
+    if (!args.broker || (!args.port && !(args.removeDiscovery && args.topic))) {
+        std::fprintf(io.err, "%s publish: %s is needed, on the command line or in --config\nTry '%s publish --help'.\n",
+                     TOOL, args.broker ? "PORT" : "--broker HOST[:PORT]", TOOL);
+        return EXIT_USAGE;
+    }
     if (!parseBroker(args.broker, args.tlsCaFile != nullptr, cfg->host, &cfg->port)) {
         std::fprintf(io.err, "%s publish: --broker needs HOST or HOST:PORT, not '%s'\nTry '%s publish --help'.\n",
                      TOOL, args.broker, TOOL);
         return EXIT_USAGE;
     }
     char defaultPrefix[TOPIC_SIZE];
-    defaultTopicPrefix(args.port, defaultPrefix, sizeof defaultPrefix);
+    defaultTopicPrefix(args.port ? args.port : "", defaultPrefix, sizeof defaultPrefix);
     const char *prefix = args.topic ? args.topic : defaultPrefix;
     if (!publish_nameTaken("the topic prefix", prefix, true, io))
         return EXIT_USAGE;
@@ -571,6 +730,24 @@ static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlI
         return EXIT_USAGE;
     cfg->tlsCaFile = args.tlsCaFile;
     cfg->qos = args.qos;
+    cfg->discovery = args.discovery ? args.discovery : args.removeDiscovery ? DISCOVERY_DEFAULT_PREFIX : nullptr;
+    if (cfg->discovery) {
+        if (!publish_nameTaken("the discovery prefix", cfg->discovery, true, io))
+            return EXIT_USAGE;
+        // The configs name the relay's prefix in their ids and topics, whole.
+        bool fits = std::strlen(prefix) < sizeof cfg->relayPrefix && std::strlen(cfg->discovery) < TOPIC_SIZE;
+        if (fits)
+            std::snprintf(cfg->relayPrefix, sizeof cfg->relayPrefix, "%s", prefix);
+        for (int e = 0; fits && e < DISCOVERY_ENTITY_COUNT; ++e)
+            fits = formatDiscoveryTopic(cfg->discovery, prefix, static_cast<DiscoveryEntity>(e),
+                                        cfg->discoveryTopics[e], sizeof cfg->discoveryTopics[e]);
+        if (!fits) {
+            std::fprintf(io.err, "%s publish: --discovery needs a topic prefix and a discovery prefix of less than"
+                                 " %zu bytes each\nTry '%s publish --help'.\n", TOOL, TOPIC_SIZE, TOOL);
+            return EXIT_USAGE;
+        }
+        std::snprintf(cfg->discoveryStatus, sizeof cfg->discoveryStatus, "%s/status", cfg->discovery);
+    }
     const int password = publish_readPassword(args, cfg, io);
     if (password != EXIT_DONE)
         return password;
@@ -592,15 +769,82 @@ static const PublishSinkOps SHARED_SINK = {
     [](void *) { shared.lock.unlock(); },
     [](void *) { publish_wake(); },
     [](void *) { return shared.refused.load(); },
+    service_turn,
 };
 
-int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
+// --remove-discovery: empty retained configs in place of the relay's, each confirmed, on a connection of its
+// own (a client id of the library's making, no last will), so that a relay publishing meanwhile keeps its own.
+static int publish_removeDiscovery(const PublishConfig &cfg, const CtlOps &ops, const CtlIo &io)
 {
+    static Connection c;
+    c = Connection{};
+    c.connack = -1;
+    shared.wakeRead = -1; // poll() passes over it: nothing nudges this connection
+    ops.watchStopRequests(ops.context);
+    mosquitto_lib_init();
+    int rc = MOSQ_ERR_NOMEM;
+    c.mosq = mosquitto_new(nullptr, true, &c);
+    if (c.mosq) {
+        mosquitto_connect_callback_set(c.mosq, network_onConnect);
+        mosquitto_disconnect_callback_set(c.mosq, network_onDisconnect);
+        mosquitto_publish_callback_set(c.mosq, network_onPublish);
+        rc = MOSQ_ERR_SUCCESS;
+        if (cfg.username)
+            rc = mosquitto_username_pw_set(c.mosq, cfg.username, cfg.hasPassword ? cfg.password : nullptr);
+        if (rc == MOSQ_ERR_SUCCESS && cfg.tlsCaFile)
+            rc = mosquitto_tls_set(c.mosq, cfg.tlsCaFile, nullptr, nullptr, nullptr, nullptr);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_connect_async(c.mosq, cfg.host, cfg.port, KEEPALIVE_S);
+    }
+    int result = EXIT_NOT_PUBLISHED;
+    bool sent = false;
+    const std::int64_t until = publish_nowMs() + REMOVE_WAIT_MS;
+    while (rc == MOSQ_ERR_SUCCESS && !c.lost && c.connack <= 0 && publish_nowMs() < until &&
+           !ops.stopRequested(ops.context)) {
+        if (c.connack == 0 && !sent) {
+            for (int e = 0; e < DISCOVERY_ENTITY_COUNT; ++e)
+                network_publish(&c, cfg.discoveryTopics[e], "", RETAINED_QOS, true, 0, 0);
+            sent = true;
+        }
+        if (sent && c.sentCount == 0 && !c.lost) {
+            result = EXIT_DONE;
+            mosquitto_disconnect(c.mosq);
+            break;
+        }
+        network_service(&c, NETWORK_POLL_MS);
+    }
+    if (c.connack == CONNACK_BAD_CREDENTIALS || c.connack == CONNACK_NOT_AUTHORISED || c.tlsFailed ||
+        rc == MOSQ_ERR_TLS) {
+        std::fprintf(io.err, "%s: the broker %s:%d refused the connection: %s\n", TOOL, cfg.host, cfg.port,
+                     c.tlsFailed || rc == MOSQ_ERR_TLS ? "TLS failed" : mosquitto_connack_string(c.connack));
+        result = EXIT_BROKER_REFUSED;
+    } else if (result != EXIT_DONE) {
+        std::fprintf(io.err, "%s: broker %s:%d: the discovery configs under %s/ were not all removed (%s)\n", TOOL,
+                     cfg.host, cfg.port, cfg.discovery,
+                     c.connack > 0             ? mosquitto_connack_string(c.connack)
+                     : c.why[0]                ? c.why
+                     : rc != MOSQ_ERR_SUCCESS  ? mosquitto_strerror(rc)
+                                               : "no confirmation in time");
+    }
+    if (c.mosq)
+        mosquitto_destroy(c.mosq);
+    mosquitto_lib_cleanup();
+    return result;
+}
+
+int runPublish(const CtlArgs &given, const CtlOps &ops, const CtlIo &io)
+{
+    CtlArgs args = given;
+    const int fromFile = applyPublishConfig(&args, io.err);
+    if (fromFile != EXIT_DONE)
+        return fromFile;
     PublishConfig &cfg = config;
     std::memset(&cfg, 0, sizeof cfg);
     const int configured = publish_configure(args, &cfg, io);
     if (configured != EXIT_DONE)
         return configured;
+    if (args.removeDiscovery)
+        return publish_removeDiscovery(cfg, ops, io);
     const SerialOpenResult opened = ops.openLine(ops.context, args.port);
     if (opened != SerialOpenResult::ok)
         return openPortError(opened, args.port, io);
@@ -615,6 +859,12 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     shared.wakeRead = wake[0];
     shared.wakeWrite = wake[1];
     shared.refused = false;
+    shared.connected = shared.ready = false;
+    shared.published = 0;
+    notice = ServiceNotice{};
+    notice.enabled = std::getenv("NOTIFY_SOCKET") != nullptr;
+    notice.watchdogMs = serviceWatchdogIntervalMs();
+    notice.holdPath = std::getenv("K614CTL_TEST_HOLD_READER");
     shared.refusalExit = EXIT_DONE;
     // A broker that closes the socket must not end the process.
     std::signal(SIGPIPE, SIG_IGN);
@@ -623,6 +873,8 @@ int runPublish(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     mosquitto_lib_init();
     std::thread network(network_run, &cfg);
     runPublishReader(args, ops, io, &shared.record, SHARED_SINK);
+    if (notice.enabled)
+        notifyServiceManager("STOPPING=1");
     {
         std::lock_guard<std::mutex> guard(shared.lock);
         shared.record.stopping = true;

@@ -94,6 +94,10 @@ struct PublishSinkOps {
     void (*unlock)(void *context);
     void (*wake)(void *context);
     bool (*refused)(void *context);
+    // Once per turn of the reader's loop, whatever the line brought (nothing, from a silent device): the
+    // service manager's watchdog is fed from here, so that a reader held in a call stops feeding it.
+    // May be nullptr.
+    void (*turn)(void *context);
 };
 
 // Reads the line, already open, until a stop request, the end of --duration

@@ -126,6 +126,8 @@ void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, P
     reader_requestUpload(ops, &record, state, start);
     std::uint8_t buffer[LINE_READ_SIZE];
     while (!ops.stopRequested(ops.context) && !sink.refused(sink.context)) {
+        if (sink.turn)
+            sink.turn(sink.context);
         std::int64_t now = ops.monotonicMs(ops.context);
         if (now >= end)
             break;

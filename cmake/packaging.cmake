@@ -143,9 +143,17 @@ elseif(K614_SANITIZE STREQUAL "")
     add_custom_command(OUTPUT ${changelog}
         COMMAND sh -c "gzip -9nc '${CMAKE_BINARY_DIR}/man/changelog' > '${changelog}'"
         DEPENDS ${CMAKE_BINARY_DIR}/man/changelog VERBATIM)
-    add_custom_target(k614_package_docs ALL DEPENDS ${K614_MAN_PAGES} ${changelog})
+    # One publishing relay per service instance: the unit, its manual page, an example configuration.
+    set(unit_page ${CMAKE_BINARY_DIR}/man/k614-publish@.service.8.gz)
+    add_custom_command(OUTPUT ${unit_page}
+        COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
+        COMMAND sh -c "gzip -9nc '${CMAKE_SOURCE_DIR}/packaging/k614-publish@.service.8' > '${unit_page}'"
+        DEPENDS ${CMAKE_SOURCE_DIR}/packaging/k614-publish@.service.8 VERBATIM)
+    add_custom_target(k614_package_docs ALL DEPENDS ${K614_MAN_PAGES} ${changelog} ${unit_page})
     install(FILES ${K614_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
-    install(FILES ${changelog} DESTINATION ${K614_DOC_DIR})
+    install(FILES ${unit_page} DESTINATION ${CMAKE_INSTALL_MANDIR}/man8)
+    install(FILES ${changelog} ${CMAKE_SOURCE_DIR}/packaging/publish.conf.example DESTINATION ${K614_DOC_DIR})
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/k614-publish@.service DESTINATION lib/systemd/system)
 
     set(CPACK_GENERATOR DEB)
     set(CPACK_PACKAGING_INSTALL_PREFIX /usr)

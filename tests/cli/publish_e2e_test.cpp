@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <poll.h>
+#include <sys/un.h>
 #include <cstring>
 #include <set>
 #include <string>
@@ -449,6 +450,189 @@ TEST_F(PublishE2e, TlsWithAPasswordFileAndRefusedCredentials)
     startCtl({"--tls", path("server.pem"), "--username", "k614", "--password-file", path("password")});
     EXPECT_EQ(ctlExit(10000), 7) << fileText(path("ctl.err"));
     EXPECT_NE(fileText(path("ctl.err")).find("TLS connection"), std::string::npos) << fileText(path("ctl.err"));
+}
+
+// The datagrams k614ctl sends to a notify socket of the test's own, with when each came.
+class NotifySocket {
+public:
+    explicit NotifySocket(const std::string &path) : path_(path), fd_(socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0))
+    {
+        sockaddr_un address{AF_UNIX, {}};
+        std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+        bound = bind(fd_, reinterpret_cast<sockaddr *>(&address), sizeof address) == 0;
+    }
+    ~NotifySocket()
+    {
+        close(fd_);
+        unlink(path_.c_str());
+    }
+    // The messages so far that hold `text` (that start with it: `start`), and when the last of them came.
+    int count(const std::string &text, std::chrono::steady_clock::time_point *last = nullptr, bool start = true)
+    {
+        char buffer[512];
+        for (ssize_t n; (n = recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+            got_.push_back({std::chrono::steady_clock::now(), std::string(buffer, static_cast<std::size_t>(n))});
+        int found = 0;
+        for (const auto &[at, message] : got_)
+            if (start ? message.rfind(text, 0) == 0 : message.find(text) != std::string::npos) {
+                ++found;
+                if (last)
+                    *last = at;
+            }
+        return found;
+    }
+    bool has(const std::string &text) { return count(text, nullptr, false) > 0; }
+    bool bound = false;
+
+private:
+    std::string path_;
+    int fd_;
+    std::vector<std::pair<std::chrono::steady_clock::time_point, std::string>> got_;
+};
+
+TEST_F(PublishE2e, UnderAServiceManagerFromItsConfigurationReadyWatchdogStatusAndStopping)
+{
+    NotifySocket notify(path("notify"));
+    ASSERT_TRUE(notify.bound);
+    prefix = "k614/service";
+    startBroker();
+    startSimulator();
+    startSubscriber();
+    // The file names the line and the broker; the command line's topic wins over the file's.
+    ASSERT_TRUE(saveText(path("relay.conf"), "# relay 1\nport = " + link + "\nbroker = 127.0.0.1:" +
+                                                 std::to_string(brokerPort) + "\ntopic = k614/file\n"));
+    setenv("NOTIFY_SOCKET", path("notify").c_str(), 1);
+    setenv("WATCHDOG_USEC", "400000", 1); // a ping every 0.2 s
+    setenv("K614CTL_TEST_HOLD_READER", path("hold").c_str(), 1);
+    ctlPid = spawnProcess({K614CTL_PATH, "publish", "--config", path("relay.conf"), "--topic", prefix},
+                          path("ctl.out"), path("ctl.err"));
+    unsetenv("NOTIFY_SOCKET");
+    unsetenv("WATCHDOG_USEC");
+    unsetenv("K614CTL_TEST_HOLD_READER");
+    ASSERT_GT(ctlPid, 0);
+    EXPECT_TRUE(waitFor([&] { return notify.count("READY=1\nSTATUS=line ") == 1; }, 8000));
+    EXPECT_TRUE(waitFor([&] { return statusIs("online"); }, 8000));
+    EXPECT_TRUE(waitFor([&] { return notify.has("STATUS=line online, broker connected, "); }, 5000));
+    EXPECT_TRUE(waitFor([&] { return notify.count("WATCHDOG=1") >= 3; }, 3000));
+
+    // A silent device: the reader still turns, and says so.
+    EXPECT_EQ(simCommand("silent"), "ok");
+    EXPECT_TRUE(waitFor([&] { return statusIs("silent"); }, 8000));
+    const int beforeSilence = notify.count("WATCHDOG=1");
+    EXPECT_TRUE(waitFor([&] { return notify.count("WATCHDOG=1") >= beforeSilence + 3; }, 3000));
+    EXPECT_TRUE(waitFor([&] { return notify.has("STATUS=line silent, broker connected, "); }, 5000));
+
+    // The reader held in a call: no ping from anywhere else, though the broker side goes on.
+    ASSERT_EQ(mkfifo(path("hold").c_str(), 0600), 0);
+    std::chrono::steady_clock::time_point last;
+    EXPECT_TRUE(waitFor([&] {
+        notify.count("WATCHDOG=1", &last);
+        return std::chrono::steady_clock::now() - last > std::chrono::milliseconds(600);
+    }, 5000));
+    const int held = notify.count("WATCHDOG=1");
+    waitFor([] { return false; }, 1000); // the window in which none may come
+    EXPECT_EQ(notify.count("WATCHDOG=1"), held);
+
+    // Let go (a writer opens the FIFO), then stop: STOPPING=1 and the clean end.
+    const int writer = open(path("hold").c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    unlink(path("hold").c_str());
+    if (writer >= 0)
+        close(writer);
+    EXPECT_TRUE(waitFor([&] { return notify.count("WATCHDOG=1") > held; }, 3000));
+    kill(ctlPid, SIGTERM);
+    EXPECT_EQ(ctlExit(10000), 0);
+    EXPECT_EQ(notify.count("STOPPING=1"), 1);
+}
+
+TEST_F(PublishE2e, ReadyAtOnceWhenTheBrokerIsDownAtTheStart)
+{
+    NotifySocket notify(path("notify"));
+    ASSERT_TRUE(notify.bound);
+    startSimulator();
+    setenv("NOTIFY_SOCKET", path("notify").c_str(), 1);
+    startCtl({}); // nobody listens on the broker's port
+    unsetenv("NOTIFY_SOCKET");
+    EXPECT_TRUE(waitFor([&] { return notify.count("READY=1\nSTATUS=line ") == 1; }, 8000));
+    EXPECT_TRUE(notify.has("broker not connected, ")) << "the status line says why";
+    kill(ctlPid, SIGTERM);
+    ctlExit(10000);
+    EXPECT_EQ(notify.count("STOPPING=1"), 1);
+}
+
+TEST_F(PublishE2e, PasswordFromTheServiceCredentialsBeforeTheEnvironment)
+{
+    ASSERT_EQ(std::system(("(cd " + std::string(dir) + " && mosquitto_passwd -b -c users k614 secret" +
+                           " && mkdir creds && printf 'secret\\n' > creds/mqtt-password) >/dev/null 2>&1")
+                              .c_str()),
+              0);
+    prefix = "k614/cred";
+    startBroker("allow_anonymous false\npassword_file " + path("users") + "\n");
+    startSimulator();
+    startSubscriber({"-u", "k614", "-P", "secret"});
+    setenv("CREDENTIALS_DIRECTORY", path("creds").c_str(), 1);
+    setenv("K614_MQTT_PASSWORD", "wrong", 1);
+    startCtl({"--username", "k614"});
+    unsetenv("CREDENTIALS_DIRECTORY");
+    unsetenv("K614_MQTT_PASSWORD");
+    EXPECT_TRUE(waitFor([&] { return statusIs("online"); }, 8000));
+    kill(ctlPid, SIGINT);
+    EXPECT_EQ(ctlExit(10000), 0);
+}
+
+TEST_F(PublishE2e, HomeAssistantDiscoveryRetainedAgainOnItsAnnouncementAndRemoved)
+{
+    prefix = "k614/ha";
+    startBroker();
+    startSimulator();
+    startSubscriber();
+    const std::string port = std::to_string(brokerPort);
+    // Home Assistant's side: one line per config, its retain flag first.
+    auto homeAssistant = [&](const char *out, std::vector<std::string> extra) {
+        extra.insert(extra.begin(), {"mosquitto_sub", "-h", "127.0.0.1", "-p", port, "-t", "homeassistant/+/+/config",
+                                     "-q", "1", "-F", "%r %t %p"});
+        return spawnProcess(extra, path(out), path("ha.err"));
+    };
+    // Configs that name the device by its unit text ("MW"); with no text, the empty ones.
+    const std::string named = "\"device\":{\"identifiers\":[\"k614_ha\"],\"name\":\"MW\",\"model\":\"K614\"";
+    auto lines = [&](const char *out, const std::string &text) {
+        int n = 0;
+        for (const std::string &line : linesOf(fileText(path(out))))
+            n += text.empty() ? line.size() > 8 && line.compare(line.size() - 8, 8, "/config ") == 0
+                              : line.find(text) != std::string::npos;
+        return n;
+    };
+    pid_t ha = homeAssistant("ha.out", {});
+    ASSERT_GT(ha, 0);
+    startCtl({"--discovery"});
+    // At the connect, and again by the unit text once the device's set has come.
+    EXPECT_TRUE(waitFor([&] { return lines("ha.out", named) == 6; }, 8000)) << fileText(path("ha.out"));
+    // Kept by the broker: a subscriber that comes later gets each entity's, marked retained.
+    EXPECT_EQ(waitExit(homeAssistant("late.out", {"-C", "6"}), 5000), 0);
+    std::set<std::string> topics;
+    for (const std::string &line : linesOf(fileText(path("late.out")))) {
+        EXPECT_EQ(line.rfind("1 homeassistant/", 0), 0u) << line;
+        topics.insert(line.substr(2, line.find(' ', 2) - 2));
+    }
+    const std::string sensor = "homeassistant/sensor/k614_ha_";
+    EXPECT_EQ(topics, (std::set<std::string>{sensor + "measurement/config", sensor + "max_peak/config",
+                                             sensor + "min_peak/config", sensor + "dpdt_peak/config",
+                                             sensor + "link/config", "homeassistant/event/k614_ha_events/config"}));
+
+    // Home Assistant starts again and announces itself: the configs come again.
+    EXPECT_EQ(std::system(("mosquitto_pub -h 127.0.0.1 -p " + port + " -t homeassistant/status -m online").c_str()), 0);
+    EXPECT_TRUE(waitFor([&] { return lines("ha.out", named) == 12; }, 5000)) << fileText(path("ha.out"));
+    kill(ctlPid, SIGINT);
+    EXPECT_EQ(ctlExit(10000), 0);
+
+    // Removed: an empty retained config for each entity, from a run that opens no port.
+    EXPECT_EQ(waitExit(spawnProcess({K614CTL_PATH, "publish", "--broker", "127.0.0.1:" + port, "--topic", prefix,
+                                     "--remove-discovery"},
+                                    path("remove.out"), path("remove.err")),
+                       10000),
+              0)
+        << fileText(path("remove.err"));
+    EXPECT_TRUE(waitFor([&] { return lines("ha.out", "") == 6; }, 5000)) << fileText(path("ha.out"));
+    stopProcess(&ha);
 }
 
 } // namespace

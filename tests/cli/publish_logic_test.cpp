@@ -223,6 +223,7 @@ struct ReaderRig : FakeLine {
     std::vector<std::pair<std::int64_t, LinkStatus>> statuses; // at each nudge that brought a new one
     std::vector<std::int32_t> dpdtPeaks;                       // at each nudge that brought new peaks
     std::vector<ParameterSet> parameterSets;                   // at each nudge that brought a new set
+    std::vector<std::int64_t> turnsAt;                         // each turn of the reader's loop
     PublishRecord *record = nullptr;
 };
 
@@ -247,6 +248,7 @@ const PublishSinkOps RIG_SINK = {
         r->record->statusChanged = r->record->peaksChanged = r->record->parametersChanged = false;
     },
     [](void *) { return false; },
+    [](void *c) { rigOf(c)->turnsAt.push_back(rigOf(c)->now); },
 };
 
 // The reader over rig's script until its stopAt, with --every; what it wrote on stderr.
@@ -315,6 +317,13 @@ TEST(PublishReader, StatusFollowsTheLineAndEverythingReadIsQueuedInOrder)
         {0, LinkStatus::silent}, {3000, LinkStatus::online}, {3100, LinkStatus::offline}, {5400, LinkStatus::online}};
     EXPECT_EQ(rig.statuses, statuses);
     EXPECT_EQ(rig.openedAt, (std::vector<std::int64_t>{4100, 5100}));
+    // The loop turns (and feeds the service manager's watchdog) at least every 0.2 s, whatever the line does:
+    // frames, silence, a lost line.
+    std::int64_t longest = 0;
+    for (std::size_t i = 1; i < rig.turnsAt.size(); ++i)
+        longest = std::max(longest, rig.turnsAt[i] - rig.turnsAt[i - 1]);
+    EXPECT_LE(longest, 200) << rig.turnsAt.size() << " turns";
+    EXPECT_GE(rig.turnsAt.back(), rig.stopAt - 200);
     // At the start, again once online without an answer for 3 s, and after the reopen.
     std::vector<std::int64_t> uploadAt;
     for (const auto &[at, code] : rig.sent)

@@ -11,7 +11,9 @@ fail() { echo "FAIL: $*"; bad=1; }
 contents="$(dpkg-deb -c "$deb" | awk '{ print $6 }')"
 for path in ./usr/bin/k614ctl ./usr/bin/k614sim ./usr/bin/k614mon ./usr/share/k614mon/K614Mon.exe \
     ./usr/share/man/man1/k614ctl.1.gz ./usr/share/man/man1/k614sim.1.gz ./usr/share/man/man1/k614mon.1.gz \
-    ./usr/share/doc/k614mon/copyright ./usr/share/doc/k614mon/changelog.gz; do
+    ./usr/share/doc/k614mon/copyright ./usr/share/doc/k614mon/changelog.gz \
+    ./usr/share/doc/k614mon/publish.conf.example ./usr/lib/systemd/system/k614-publish@.service \
+    ./usr/share/man/man8/k614-publish@.service.8.gz; do
     grep -qx -- "$path" <<<"$contents" || fail "$path is not in the package"
 done
 depends="$(dpkg-deb -f "$deb" Depends)"
