@@ -20,27 +20,11 @@ dpkg-deb -x "$deb" "$tmp/root"
 launcher="$tmp/root/usr/bin/k614mon"
 export XDG_DATA_HOME="$tmp/data"
 data="$XDG_DATA_HOME/k614mon"
+# Every start here names its adapter; the menu's dialogs are launcher_menu.sh's.
+unset DISPLAY WAYLAND_DISPLAY
 
-# The stand-in: wineboot makes a prefix (or fails when told to), counting its runs;
-# wine imports a registry file by keeping a copy, and "runs" the program as a sleep
-# whose pid it leaves in $tmp/program.pid.
-mkdir "$tmp/bin"
-cat >"$tmp/bin/wineboot" <<'FAKE'
-#!/bin/bash
-echo boot >>"$FAKE_LOG"
-[ -n "${FAKE_WINEBOOT_FAIL:-}" ] && { mkdir -p "$WINEPREFIX"; exit 53; }
-sleep 0.5
-mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows" && touch "$WINEPREFIX/system.reg"
-FAKE
-cat >"$tmp/bin/wine" <<'FAKE'
-#!/bin/bash
-if [ "$1" = reg ]; then cp "$3" "$WINEPREFIX/ports.reg"; exit 0; fi
-echo "$$" >"$FAKE_DIR/program.pid.new" && mv "$FAKE_DIR/program.pid.new" "$FAKE_DIR/program.pid"
-exec sleep 300
-FAKE
-printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wineserver"
-chmod +x "$tmp/bin"/*
-export PATH="$tmp/bin:$PATH" FAKE_LOG="$tmp/wineboot.log" FAKE_DIR="$tmp"
+# shellcheck source=wine_stand_in.sh
+source "$(dirname "$0")/wine_stand_in.sh"
 
 bad=0
 fail() { echo "FAIL: $*"; bad=1; }

@@ -20,6 +20,10 @@ chmod 755 "$tmp"
 dpkg-deb -x "$deb" "$tmp/root"
 launcher="$tmp/root/usr/bin/k614mon"
 export XDG_DATA_HOME="$tmp/data"
+# No adapter plugged in, and starts as at a terminal: no dialog, whatever the machine has.
+mkdir "$tmp/nodev"
+export K614MON_DEV_DIR="$tmp/nodev"
+unset DISPLAY WAYLAND_DISPLAY
 
 "$sim" --link "$tmp/pty" --wave steady >/dev/null 2>&1 &
 sim_pid=$!
