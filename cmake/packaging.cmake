@@ -179,7 +179,9 @@ elseif(K614_SANITIZE STREQUAL "")
 K614Mon shows the relay's live power reading with its peaks and a scrolling
 trend, reads, edits, sends and verifies its parameter set, keeps parameter
 sets in .614 files and prints a report. It is a Windows program; the
-k614mon command runs it under wine with a serial adapter (--port DEVICE).
+k614mon command runs it under wine with a serial adapter (--port DEVICE),
+and so does its entry in the desktop's application menu, which takes the
+USB serial adapter plugged in and shows in a dialog why it cannot start.
 
 Also included: k614ctl, which reads, writes, compares and logs from the
 command line, and k614sim, a simulated relay on a pseudo-terminal.]])
