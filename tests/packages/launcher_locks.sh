@@ -7,32 +7,8 @@
 set -u
 deb="$1"
 sim="$2"
-tmp="$(mktemp -d)"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    [ -f "$tmp/program.pid" ] && kill "$(cat "$tmp/program.pid")" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-dpkg-deb -x "$deb" "$tmp/root"
-launcher="$tmp/root/usr/bin/k614mon"
-export XDG_DATA_HOME="$tmp/data"
-data="$XDG_DATA_HOME/k614mon"
-# Every start here names its adapter; the menu's dialogs are launcher_menu.sh's.
-unset DISPLAY WAYLAND_DISPLAY
-
-# shellcheck source=wine_stand_in.sh
-source "$(dirname "$0")/wine_stand_in.sh"
-
-bad=0
-fail() { echo "FAIL: $*"; bad=1; }
-wait_for() { # wait_for TENTHS COMMAND...: true once COMMAND is
-    local n
-    for ((n = 0; n < $1; n++)); do "${@:2}" && return 0; sleep 0.1; done
-    return 1
-}
+# shellcheck source-path=SCRIPTDIR source=launcher_support.sh
+source "$(dirname "$0")/launcher_support.sh" "$deb"
 
 # Two simulated adapters, each with its control port.
 for name in A B; do
@@ -48,7 +24,6 @@ sim_command() { # sim_command NAME LINE
     exec 3<&-
 }
 locked() { ! flock -n "$(readlink -f "$1")" true; }
-program_up() { [ -f "$tmp/program.pid" ] && kill -0 "$(cat "$tmp/program.pid")" 2>/dev/null; }
 stop_program() {
     kill "$(cat "$tmp/program.pid")" 2>/dev/null
     rm -f "$tmp/program.pid"
