@@ -113,6 +113,19 @@ elseif(K614_SANITIZE STREQUAL "")
         \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_DATADIR}/k614mon/K614Mon.exe\")")
     install(FILES ${CMAKE_SOURCE_DIR}/packaging/copyright DESTINATION ${K614_DOC_DIR})
 
+    # The desktop's menu entry, its icon in the sizes the hicolor theme looks in (the build's PNGs,
+    # from the same drawing as the Windows icon), and the software centre's description. The
+    # description's file name is its component id.
+    set(K614_APPSTREAM_ID org.example.k614mon)
+    install(FILES ${CMAKE_SOURCE_DIR}/packaging/k614mon.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
+    foreach(size 16 32 48 128 256)
+        install(FILES ${K614_ICON_DIR}/k614mon-${size}.png
+                DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps RENAME k614mon.png)
+    endforeach()
+    set(K614_METAINFO ${CMAKE_BINARY_DIR}/packaging/${K614_APPSTREAM_ID}.metainfo.xml)
+    configure_file(${CMAKE_SOURCE_DIR}/packaging/k614mon.metainfo.xml.in ${K614_METAINFO} @ONLY)
+    install(FILES ${K614_METAINFO} DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
+
     # Man pages from each tool's --help and --version; changelog; both gzip -9n as Debian wants them.
     find_program(K614_HELP2MAN help2man REQUIRED)
     set(K614_MAN_PAGES)
@@ -165,13 +178,18 @@ elseif(K614_SANITIZE STREQUAL "")
     # wine64 runs the 64-bit program; fonts-wine brings the dialog font the
     # launcher puts into the prefix; k614sim's libraries come from dpkg-shlibdeps.
     set(CPACK_DEBIAN_PACKAGE_DEPENDS "wine, wine64, fonts-wine")
+    # Started from the menu, the launcher shows why it cannot start in a dialog of one of these
+    # (on standard error alone without either).
+    set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "zenity | kdialog")
     set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
     # The synopsis is CPACK_PACKAGE_DESCRIPTION_SUMMARY; CPack indents these lines.
     set(CPACK_DEBIAN_PACKAGE_DESCRIPTION [[
 K614Mon shows the relay's live power reading with its peaks and a scrolling
 trend, reads, edits, sends and verifies its parameter set, keeps parameter
 sets in .614 files and prints a report. It is a Windows program; the
-k614mon command runs it under wine with a serial adapter (--port DEVICE).
+k614mon command runs it under wine with a serial adapter (--port DEVICE),
+and so does its entry in the desktop's application menu, which takes the
+USB serial adapter plugged in and shows in a dialog why it cannot start.
 
 Also included: k614ctl, which reads, writes, compares and logs from the
 command line, and k614sim, a simulated relay on a pseudo-terminal.]])

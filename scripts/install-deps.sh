@@ -8,7 +8,7 @@ wine wine64 fonts-wine xvfb xauth xdotool imagemagick x11-apps x11-utils procps
 googletest libgtest-dev libbenchmark-dev clang libclang-rt-14-dev
 libcli11-dev libmosquitto-dev mosquitto mosquitto-clients openssl
 cups printer-driver-cups-pdf poppler-utils
-nsis lintian help2man dpkg-dev unzip file systemd"
+nsis lintian help2man dpkg-dev unzip file systemd desktop-file-utils appstream"
 missing=""
 for p in $PKGS; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

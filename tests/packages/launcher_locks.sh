@@ -7,48 +7,8 @@
 set -u
 deb="$1"
 sim="$2"
-tmp="$(mktemp -d)"
-pids=()
-cleanup() {
-    for p in "${pids[@]}"; do kill "$p" 2>/dev/null; done
-    [ -f "$tmp/program.pid" ] && kill "$(cat "$tmp/program.pid")" 2>/dev/null
-    wait 2>/dev/null
-    rm -rf "$tmp"
-}
-trap cleanup EXIT
-dpkg-deb -x "$deb" "$tmp/root"
-launcher="$tmp/root/usr/bin/k614mon"
-export XDG_DATA_HOME="$tmp/data"
-data="$XDG_DATA_HOME/k614mon"
-
-# The stand-in: wineboot makes a prefix (or fails when told to), counting its runs;
-# wine imports a registry file by keeping a copy, and "runs" the program as a sleep
-# whose pid it leaves in $tmp/program.pid.
-mkdir "$tmp/bin"
-cat >"$tmp/bin/wineboot" <<'FAKE'
-#!/bin/bash
-echo boot >>"$FAKE_LOG"
-[ -n "${FAKE_WINEBOOT_FAIL:-}" ] && { mkdir -p "$WINEPREFIX"; exit 53; }
-sleep 0.5
-mkdir -p "$WINEPREFIX/dosdevices" "$WINEPREFIX/drive_c/windows" && touch "$WINEPREFIX/system.reg"
-FAKE
-cat >"$tmp/bin/wine" <<'FAKE'
-#!/bin/bash
-if [ "$1" = reg ]; then cp "$3" "$WINEPREFIX/ports.reg"; exit 0; fi
-echo "$$" >"$FAKE_DIR/program.pid.new" && mv "$FAKE_DIR/program.pid.new" "$FAKE_DIR/program.pid"
-exec sleep 300
-FAKE
-printf '#!/bin/sh\nexit 0\n' >"$tmp/bin/wineserver"
-chmod +x "$tmp/bin"/*
-export PATH="$tmp/bin:$PATH" FAKE_LOG="$tmp/wineboot.log" FAKE_DIR="$tmp"
-
-bad=0
-fail() { echo "FAIL: $*"; bad=1; }
-wait_for() { # wait_for TENTHS COMMAND...: true once COMMAND is
-    local n
-    for ((n = 0; n < $1; n++)); do "${@:2}" && return 0; sleep 0.1; done
-    return 1
-}
+# shellcheck source-path=SCRIPTDIR source=launcher_support.sh
+source "$(dirname "$0")/launcher_support.sh" "$deb"
 
 # Two simulated adapters, each with its control port.
 for name in A B; do
@@ -64,7 +24,6 @@ sim_command() { # sim_command NAME LINE
     exec 3<&-
 }
 locked() { ! flock -n "$(readlink -f "$1")" true; }
-program_up() { [ -f "$tmp/program.pid" ] && kill -0 "$(cat "$tmp/program.pid")" 2>/dev/null; }
 stop_program() {
     kill "$(cat "$tmp/program.pid")" 2>/dev/null
     rm -f "$tmp/program.pid"

@@ -20,6 +20,10 @@ chmod 755 "$tmp"
 dpkg-deb -x "$deb" "$tmp/root"
 launcher="$tmp/root/usr/bin/k614mon"
 export XDG_DATA_HOME="$tmp/data"
+# No adapter plugged in, and starts as at a terminal: no dialog, whatever the machine has.
+mkdir "$tmp/nodev"
+export K614MON_DEV_DIR="$tmp/nodev"
+unset DISPLAY WAYLAND_DISPLAY
 
 "$sim" --link "$tmp/pty" --wave steady >/dev/null 2>&1 &
 sim_pid=$!
@@ -54,7 +58,11 @@ expect() {
         echo "ok: $* -> $rc: $out"
     fi
 }
-expect 4 "does not exist" "$launcher" --port "$tmp/no-such-device"
+# Missing, with the adapters that are there named.
+mkdir "$tmp/onedev"
+ln -s "$pty" "$tmp/onedev/ttyUSB0"
+expect 4 "does not exist (is the adapter plugged in? Serial adapters plugged in now: $tmp/onedev/ttyUSB0;" \
+    env K614MON_DEV_DIR="$tmp/onedev" "$launcher" --port "$tmp/no-such-device"
 expect 4 "not a character device" "$launcher" --port "$tmp/plain-file"
 expect 4 "not a serial port" "$launcher" --port /dev/null
 expect 2 "1 to 8" "$launcher" --port "$pty" --com 9
