@@ -93,9 +93,11 @@ percentile() { # p, sorted numbers on stdin
 cpu_ns() {
     cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ s += $1 } END { printf "%d\n", s }'
 }
-# Private (clean + dirty) and resident memory of a process, in KiB.
+# Private (clean + dirty), private dirty and resident memory of a process, in KiB. Alone on the machine a
+# process's code is private too; beside 19 others only what it wrote stays its own.
 memory_kib() {
-    awk '/^Rss:/ { r = $2 } /^Private_(Clean|Dirty):/ { p += $2 } END { print p, r }' /proc/"$1"/smaps_rollup
+    awk '/^Rss:/ { r = $2 } /^Private_(Clean|Dirty):/ { p += $2 } /^Private_Dirty:/ { d = $2 }
+        END { print p, d, r }' /proc/"$1"/smaps_rollup
 }
 
 # N publishers and N bare readers side by side, each on a simulator of its own, all publishers on the
@@ -126,7 +128,8 @@ relays() { # N
     for pid in $bares; do b0=$((b0 + $(cpu_ns "$pid"))); done
     sleep $((seconds / 2))
     local mem
-    mem=$(for pid in $pubs; do memory_kib "$pid"; done | awk '{ p += $1; r += $2 } END { printf "%d %d", p / NR, r / NR }')
+    mem=$(for pid in $pubs; do memory_kib "$pid"; done |
+        awk '{ p += $1; d += $2; r += $3 } END { printf "%d %d %d", p / NR, d / NR, r / NR }')
     sleep $((seconds - seconds / 2))
     for pid in $pubs; do p1=$((p1 + $(cpu_ns "$pid"))); done
     for pid in $bares; do b1=$((b1 + $(cpu_ns "$pid"))); done
@@ -138,7 +141,9 @@ relays() { # N
     echo "  $n relay(s), per relay over $seconds s: publish $pub_ms ms CPU" \
         "($((pub_ms * 1000 / (seconds * 1000))) per mille of one core), bare reader $bare_ms ms;" \
         "publish / bare reader = $(awk -v a="$pub_ms" -v b="$bare_ms" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')"
-    echo "    publish memory per relay: private ${mem% *} KiB, resident ${mem#* } KiB;" \
+    local private dirty resident
+    read -r private dirty resident <<<"$mem"
+    echo "    publish memory per relay: private $private KiB (written: $dirty KiB), resident $resident KiB;" \
         "measurements received: $(wc -l <"$tmp/sub.txt")"
     latencies "$tmp/sub.txt" | sort -n >"$tmp/latency.txt"
     echo "    latency line -> subscriber: median $(percentile 50 <"$tmp/latency.txt") ms," \
