@@ -278,10 +278,10 @@ static bool network_takeNudges()
 
 // Waits for the reader's nudge, or for the socket, up to timeoutMs and lets the client work. The client's
 // own loop, with no wait of its own, also finishes a connect begun without blocking and reads whatever the
-// broker sent. While the reader nudges, an acknowledgement is read with the next nudge rather than on its
-// own: at 50 measurements a second that is one wake-up per message instead of two. The socket itself wakes
-// the thread while connecting, when the client has bytes to write, and once the nudges have paused for
-// ACK_LAZY_MS, so that nothing the broker sends waits longer than that.
+// broker sent. While the reader nudges, the socket is left alone for up to ACK_LAZY_MS: the broker's
+// acknowledgements are then read several at a time by one loop, the thread wakes once per message (for its
+// nudge) instead of twice, and in between only the client's timers are looked after. The socket wakes the
+// thread while connecting, when the client has bytes to write, when it fails, and once the nudges pause.
 static void network_service(Connection *c, int timeoutMs)
 {
     const int sock = mosquitto_socket(c->mosq);
