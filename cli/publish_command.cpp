@@ -52,6 +52,7 @@ static constexpr int ACKS_MAX = SENT_MAX + 8;
 static constexpr std::int64_t DRAIN_MS = 5000;
 static constexpr std::int64_t CLOSE_WAIT_MS = 1000;
 static constexpr int NETWORK_POLL_MS = 200;
+static constexpr std::int64_t ACK_LAZY_MS = 100;
 static constexpr int EVENT_QOS = 1;
 static constexpr int RETAINED_QOS = 1;
 // The broker's refusals of the credentials; the others may pass and are retried.
@@ -213,6 +214,8 @@ struct Connection {
     int acked[ACKS_MAX];
     int ackedCount;
     int offlineMid; // the closing status message, 0 before it is sent
+    std::int64_t nudgedAt; // the reader's last nudge
+    std::int64_t loopedAt; // the client's loop last read the socket
     bool offlineConfirmed;
     char why[REFUSAL_SIZE]; // why the connection was lost, when known
     bool discoveryDue;                     // the configs are to go (again)
@@ -393,24 +396,46 @@ static int network_queued()
 }
 
 // The reader's nudges are only a reason to look again.
-static void network_takeNudges()
+// True when the reader had nudged. A pipe hands over all it holds up to the size asked for, so a read
+// that comes back short has emptied it.
+static bool network_takeNudges()
 {
     char drain[64];
-    while (read(shared.wakeRead, drain, sizeof drain) > 0) {
-    }
+    ssize_t got = read(shared.wakeRead, drain, sizeof drain);
+    const bool nudged = got > 0;
+    while (got == static_cast<ssize_t>(sizeof drain))
+        got = read(shared.wakeRead, drain, sizeof drain);
+    return nudged;
 }
 
-// Waits for the socket (or the reader's nudge) up to timeoutMs and lets the client work. The client's own
-// loop, with no wait of its own, also finishes a connect begun without blocking.
+// Waits for the reader's nudge, or for the socket, up to timeoutMs and lets the client work. The client's
+// own loop, with no wait of its own, also finishes a connect begun without blocking and reads whatever the
+// broker sent. While the reader nudges, the socket is left alone for up to ACK_LAZY_MS: the broker's
+// acknowledgements are then read several at a time by one loop, the thread wakes once per message (for its
+// nudge) instead of twice, and in between only the client's timers are looked after. The socket wakes the
+// thread while connecting, when the client has bytes to write, when it fails, and once the nudges pause.
 static void network_service(Connection *c, int timeoutMs)
 {
     const int sock = mosquitto_socket(c->mosq);
-    pollfd fds[2] = {{shared.wakeRead, POLLIN, 0}, {sock, POLLIN, 0}};
+    const std::int64_t now = publish_nowMs();
+    const std::int64_t lazyLeft = c->connack == 0 ? c->nudgedAt + ACK_LAZY_MS - now : 0;
+    pollfd fds[2] = {{shared.wakeRead, POLLIN, 0}, {sock, lazyLeft > 0 ? short(0) : short(POLLIN), 0}};
     if (mosquitto_want_write(c->mosq))
         fds[1].events |= POLLOUT;
-    if (poll(fds, sock >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN))
-        network_takeNudges();
-    const int rc = mosquitto_loop(c->mosq, 0, 1);
+    if (lazyLeft > 0 && lazyLeft < timeoutMs && fds[1].events == 0)
+        timeoutMs = static_cast<int>(lazyLeft);
+    if (poll(fds, sock >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN) && network_takeNudges())
+        c->nudgedAt = publish_nowMs();
+    const std::int64_t after = publish_nowMs();
+    const bool lazyNow = c->connack == 0 && after - c->nudgedAt < ACK_LAZY_MS && after - c->loopedAt < ACK_LAZY_MS &&
+                         !mosquitto_want_write(c->mosq) && !(fds[1].revents & (POLLIN | POLLERR | POLLHUP));
+    int rc;
+    if (lazyNow) {
+        rc = mosquitto_loop_misc(c->mosq);
+    } else {
+        c->loopedAt = after;
+        rc = mosquitto_loop(c->mosq, 0, 1);
+    }
     if (rc != MOSQ_ERR_SUCCESS && !c->why[0])
         std::snprintf(c->why, sizeof c->why, "%s",
                       rc == MOSQ_ERR_ERRNO       ? std::strerror(errno)

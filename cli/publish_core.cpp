@@ -27,10 +27,13 @@ static const QueuedItem &queue_at(const PublishQueue &queue, int i)
     return queue.items[(queue.head + i) % PUBLISH_QUEUE_SIZE];
 }
 
+// An emptied ring starts again at its first item: while the broker keeps up, a publisher touches only the
+// ring's first pages, and the rest of its ten minutes becomes memory only while the broker is away.
 static void queue_popHead(PublishQueue *queue)
 {
     queue->head = (queue->head + 1) % PUBLISH_QUEUE_SIZE;
-    --queue->count;
+    if (--queue->count == 0)
+        queue->head = 0;
 }
 
 void pushQueued(PublishQueue *queue, std::int64_t utcMs, QueuedKind kind, std::int32_t value)

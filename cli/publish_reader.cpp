@@ -8,11 +8,10 @@
 #include "link/frame_codec.h"
 
 static constexpr char TOOL[] = "k614ctl";
-// As `log`: a silence this long is reported; reads wait at most STOP_POLL_MS; a
-// pause after each read that brought bytes lets a frame gather first.
+// As `log`: a silence this long is reported; reads wait at most STOP_POLL_MS.
+// No pause after a read: the line itself wakes the reader once per frame.
 static constexpr std::int64_t SILENCE_MS = 2000;
 static constexpr std::int64_t STOP_POLL_MS = 200;
-static constexpr int READ_GAP_MS = 5;
 // A lost line is reopened this often.
 static constexpr std::int64_t REOPEN_MS = 1000;
 // The upload request is repeated while no whole answer has come.
@@ -173,7 +172,6 @@ void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, P
             }
             if (reader_take(&record, state, ops.utcMs(ops.context), args.every, shared, sink))
                 sink.wake(sink.context);
-            ops.pauseMs(ops.context, READ_GAP_MS);
         }
         if (now - state.lastFrameAt >= SILENCE_MS && state.status != LinkStatus::silent) {
             reader_setStatus(state, LinkStatus::silent, shared, sink);

@@ -1,6 +1,6 @@
 // A plain blocking serial line for command-line tools: open by name, write, read with a time-out, close.
 // The program's own threaded COM port connection is link/port_win32.*; this one has no threads and no state
-// beyond its handle. The platform halves are serial_line_posix.cpp and serial_line_win32.cpp.
+// beyond its handle and when a wait ends. The platform halves are serial_line_posix.cpp and serial_line_win32.cpp.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,9 @@ inline constexpr std::intptr_t SERIAL_LINE_CLOSED = -1;
 
 struct SerialLine {
     std::intptr_t handle = SERIAL_LINE_CLOSED;
+    // POSIX: the bytes that end a wait (VMIN), and those of the frame under way.
+    int wakeBytes = 1;
+    int frameBytes = 0;
 };
 
 enum class SerialOpenResult { ok, noSuchPort, busy, notSerial, failed };
@@ -25,8 +28,8 @@ const char *serialOpenResultText(SerialOpenResult result);
 // readSerialLine's answer when the line has failed: the cable or adapter is gone, or the device end closed.
 inline constexpr int SERIAL_READ_FAILED = -1;
 
-// Waits at most timeoutMs (0: not at all) for the first byte and returns what has arrived, 1..size bytes;
-// 0 on time-out, and on POSIX also when a signal interrupted the wait, so that the caller can look at
+// Waits at most timeoutMs (0: not at all) and returns what has arrived, 1..size bytes; on POSIX a wait
+// lasts until the frame under way can be whole (or the time-out, which hands over what did come). 0 on time-out with nothing arrived, and on POSIX also when a signal interrupted the wait, so that the caller can look at
 // its flags; SERIAL_READ_FAILED when the line has failed.
 int readSerialLine(SerialLine *line, std::uint8_t *buffer, int size, int timeoutMs);
 

@@ -1,6 +1,8 @@
 // Serial line for command-line tools (POSIX): termios, poll() for the read time-out, flock and TIOCEXCL.
 #include "link/serial_line.h"
 
+#include "link/frame_codec.h"
+
 #include <cerrno>
 #include <chrono>
 #include <fcntl.h>
@@ -14,7 +16,9 @@ static constexpr short LINE_GONE_EVENTS = POLLHUP | POLLERR | POLLNVAL;
 
 // 9600 8N1, raw, no flow control of either kind. CLOCAL: the relay drives no
 // carrier line, and without it a later open or read could wait for one.
-// VMIN = VTIME = 0: read() never waits, poll() does the waiting.
+// The line stays non-blocking, poll() does the waiting, and VMIN decides when
+// poll() wakes (n_tty counts VMIN for poll() when VTIME is 0): see
+// serial_wakeFor.
 static bool serial_configure(int fd)
 {
     termios t;
@@ -26,9 +30,42 @@ static bool serial_configure(int fd)
     t.c_cflag &= ~(CSIZE | PARENB | CSTOPB | CRTSCTS);
     t.c_cflag |= CS8 | CLOCAL | CREAD;
     t.c_iflag &= ~(IXON | IXOFF | IXANY);
-    t.c_cc[VMIN] = 0;
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
     return tcsetattr(fd, TCSANOW, &t) == 0;
+}
+
+// The device's frames: the short form (3 bytes and CR) and the long form (5 bytes and CR).
+static constexpr int SHORT_FRAME = 4;
+static constexpr int LONG_FRAME = 6;
+
+// The reader is woken once the frame it is in can be whole, not at every
+// byte: at 9600 baud the bytes of a frame come a millisecond apart, and a
+// wake-up per byte was most of a reader's cost. Between frames that is a short
+// frame's 4 bytes; after the first 4 of a long one, its last 2; past that (a
+// line met in mid-frame, noise) any byte. The rest of a frame never waits for
+// the next one. Only a change of the count costs system calls.
+static void serial_wakeFor(SerialLine *line, int fd, const std::uint8_t *bytes, int count)
+{
+    int partial = line->frameBytes + count;
+    for (int i = count - 1; i >= 0; --i)
+        if (bytes[i] == FRAME_END) {
+            partial = count - 1 - i;
+            break;
+        }
+    line->frameBytes = partial;
+    const int wanted = partial == 0                ? SHORT_FRAME
+                       : partial < SHORT_FRAME     ? SHORT_FRAME - partial
+                       : partial < LONG_FRAME      ? LONG_FRAME - partial
+                                                   : 1;
+    if (wanted == line->wakeBytes)
+        return;
+    termios t;
+    if (ioctl(fd, TCGETS, &t) != 0)
+        return;
+    t.c_cc[VMIN] = static_cast<cc_t>(wanted);
+    if (ioctl(fd, TCSETS, &t) == 0)
+        line->wakeBytes = wanted;
 }
 
 static SerialOpenResult serial_openResultOf(int error)
@@ -80,6 +117,8 @@ SerialOpenResult openSerialLine(const char *name, SerialLine *line)
     ioctl(fd, TIOCEXCL);
     tcflush(fd, TCIOFLUSH);
     line->handle = fd;
+    line->wakeBytes = 1;
+    line->frameBytes = LONG_FRAME; // unknown until the first CR
     return SerialOpenResult::ok;
 }
 
@@ -94,13 +133,19 @@ int readSerialLine(SerialLine *line, std::uint8_t *buffer, int size, int timeout
     const int ready = poll(&p, 1, timeoutMs < 0 ? 0 : timeoutMs);
     if (ready < 0)
         return errno == EINTR ? 0 : SERIAL_READ_FAILED;
-    if (ready == 0)
+    if (ready == 0 && line->wakeBytes == 1)
         return 0;
-    if (!(p.revents & POLLIN))
+    // A time-out while waiting for a whole frame still hands over fewer bytes
+    // that came (a cut frame, noise): the caller's deadline is kept.
+    if (ready > 0 && !(p.revents & POLLIN))
         return (p.revents & LINE_GONE_EVENTS) ? SERIAL_READ_FAILED : 0;
     const ssize_t got = read(fd, buffer, static_cast<size_t>(size));
-    if (got > 0)
+    if (got > 0) {
+        serial_wakeFor(line, fd, buffer, static_cast<int>(got));
         return static_cast<int>(got);
+    }
+    if (ready == 0)
+        return 0;
     // A terminal that was hung up (a USB adapter pulled, a pty whose other
     // end closed) reads as end of file, or EIO while its hang-up is under
     // way; the poll said there was something to read, so 0 is that end.

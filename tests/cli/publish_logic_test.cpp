@@ -54,6 +54,7 @@ TEST(PublishQueue, HandsOutInOrderKeepsWhatIsUnconfirmedAndDropsTheOldestWhenFul
     confirmQueued(q.get(), 5);
     confirmQueued(q.get(), 4);
     EXPECT_EQ(q->count, 0);
+    EXPECT_EQ(q->head, 0) << "an emptied ring starts again at its first item";
 
     // Full: the oldest go, counted; what is handed out next is the oldest kept.
     const std::uint64_t before = q->lastSeq;

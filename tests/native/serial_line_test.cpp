@@ -14,6 +14,7 @@
 #include <sys/stat.h>
 #include <sys/time.h>
 #include <sys/wait.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include "link/serial_line.h"
@@ -101,6 +102,53 @@ TEST_F(SerialLineOnPty, ReadReturnsNothingAfterItsTimeOut)
     std::uint8_t buffer[8];
     EXPECT_EQ(readSerialLine(&line, buffer, sizeof buffer, 100), 0);
     EXPECT_EQ(readSerialLine(&line, buffer, sizeof buffer, 0), 0);
+}
+
+// The device's frames as the line sees them: a short one (3 bytes and CR) and the first 4 and the last 2
+// bytes of a long one (5 bytes and CR).
+constexpr std::uint8_t SHORT_FRAME_BYTES[] = {0x41, 0x61, 0xA2, 0x0D};
+constexpr std::uint8_t LONG_HEAD[] = {0x01, 0xC1, 0x01, 0x81};
+constexpr std::uint8_t LONG_TAIL[] = {0x44, 0x0D};
+
+// What a read hands over, and how many bytes end the next wait: the rest of the frame under way.
+TEST_F(SerialLineOnPty, NextWaitEndsWhenTheFrameUnderWayCanBeWhole)
+{
+    struct Step {
+        const std::uint8_t *bytes;
+        int count;
+        int wakeBytes;
+    };
+    const std::uint8_t noise[] = {1, 2, 3, 4, 5, 6, 7};
+    const Step steps[] = {
+        {noise, 7, 1},              // met in mid-frame: any byte
+        {SHORT_FRAME_BYTES, 4, 4},  // between frames: a whole short frame
+        {LONG_HEAD, 4, 2},          // the rest of a long frame
+        {LONG_TAIL, 2, 4},          // between frames again
+    };
+    for (const Step &step : steps) {
+        ASSERT_EQ(write(pty.master, step.bytes, step.count), step.count);
+        std::uint8_t got[16];
+        int have = 0;
+        while (have < step.count) {
+            const int n = readSerialLine(&line, got + have, static_cast<int>(sizeof got) - have, WAIT_MS);
+            ASSERT_GT(n, 0);
+            have += n;
+        }
+        EXPECT_EQ(std::memcmp(got, step.bytes, step.count), 0);
+        termios t;
+        ASSERT_EQ(tcgetattr(pty.slave, &t), 0);
+        EXPECT_EQ(t.c_cc[VMIN], step.wakeBytes) << "after " << step.count << " bytes";
+    }
+}
+
+// A wait for a whole frame that ends in its time-out still hands over the fewer bytes that came.
+TEST_F(SerialLineOnPty, TimeOutHandsOverACutFrame)
+{
+    std::uint8_t got[8];
+    ASSERT_EQ(write(pty.master, SHORT_FRAME_BYTES, sizeof SHORT_FRAME_BYTES), 4);
+    ASSERT_EQ(readSerialLine(&line, got, sizeof got, WAIT_MS), 4);
+    ASSERT_EQ(write(pty.master, SHORT_FRAME_BYTES, 2), 2);
+    EXPECT_EQ(readSerialLine(&line, got, sizeof got, 100), 2);
 }
 
 volatile sig_atomic_t interrupted = 0;
