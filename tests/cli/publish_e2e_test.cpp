@@ -370,7 +370,9 @@ TEST_F(PublishE2e, EveryStopEndsWithinTheDrainWhateverTheBroker)
         std::printf("%s broker: ended %.2f s after the stop\n", cases[i].name,
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count() - STOP_AT_S);
     }
-    EXPECT_NE(fileText(path("dropping") + ".err").find("no answer to the connection request"), std::string::npos)
+    // Whether the kernel completes the handshake for a full listen queue varies: the refusal is then found
+    // by the wait for the connection's answer or by the keep-alive; either says the broker did not answer.
+    EXPECT_NE(fileText(path("dropping") + ".err").find(": no answer "), std::string::npos)
         << fileText(path("dropping") + ".err");
     EXPECT_NE(fileText(path("unavailable") + ".err").find("broker unavailable.; retrying"), std::string::npos)
         << fileText(path("unavailable") + ".err");
