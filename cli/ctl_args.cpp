@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/publish_discovery.h"
+#include "publish/publish_discovery.h"
 #include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";

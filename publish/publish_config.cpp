@@ -1,5 +1,5 @@
 // k614ctl publish's configuration file: read whole, checked line by line, each refusal naming its file and line.
-#include "cli/publish_config.h"
+#include "publish/publish_config.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "cli/exit_codes.h"
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 
 static constexpr char TOOL[] = "k614ctl";
 static const char *const KEY_NAMES[CONFIG_KEY_COUNT] = {

@@ -27,10 +27,10 @@
 #include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
-#include "cli/publish_config.h"
-#include "cli/publish_core.h"
-#include "cli/publish_discovery.h"
-#include "cli/service_notify.h"
+#include "publish/publish_config.h"
+#include "publish/publish_core.h"
+#include "publish/publish_discovery.h"
+#include "publish/service_notify.h"
 #include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";

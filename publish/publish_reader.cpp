@@ -4,7 +4,7 @@
 
 #include "cli/ctl_commands.h"
 #include "cli/line_record.h"
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 #include "link/frame_codec.h"
 
 static constexpr char TOOL[] = "k614ctl";

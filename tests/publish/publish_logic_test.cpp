@@ -12,7 +12,7 @@
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 #include "link/frame_codec.h"
 #include "tests/cli/cli_support.h"
 

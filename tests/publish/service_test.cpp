@@ -5,9 +5,9 @@
 #include <string>
 #include <sys/un.h>
 
-#include "cli/publish_config.h"
-#include "cli/publish_discovery.h"
-#include "cli/service_notify.h"
+#include "publish/publish_config.h"
+#include "publish/publish_discovery.h"
+#include "publish/service_notify.h"
 #include "tests/cli/cli_support.h"
 
 namespace {
