@@ -10,6 +10,8 @@
 // network: a slow or absent broker only fills the queue. The network thread
 // never waits without a bound either: the connect is begun without blocking,
 // and every wait ends at the drain's end once the reader has stopped.
+#include "publish/publish_command.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -24,7 +26,6 @@
 #include <thread>
 #include <unistd.h>
 
-#include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "publish/publish_config.h"

@@ -4,7 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_args.h"
+#include "cli/ctl_io.h"
+#include "cli/ctl_ops.h"
 #include "link/device_code.h"
 #include "params/parameter_layout.h"
 

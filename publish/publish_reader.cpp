@@ -2,7 +2,7 @@
 // and the link's status handed to the network side through a PublishRecord under the sink's lock.
 #include <cstring>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_io.h"
 #include "cli/line_record.h"
 #include "publish/publish_core.h"
 #include "link/frame_codec.h"

@@ -1,5 +1,6 @@
 // k614ctl publish in the Windows build: not there (no MQTT client library is built for it); says so.
-#include "cli/ctl_commands.h"
+#include "publish/publish_command.h"
+
 #include "cli/exit_codes.h"
 
 int runPublish(const CtlArgs &, const CtlOps &, const CtlIo &io)

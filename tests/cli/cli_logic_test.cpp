@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_dispatch.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
