@@ -21,7 +21,7 @@ int runCtlCommand(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
     case CtlCommand::log:
         return runLog(args, ops, io);
     case CtlCommand::publish:
-        return runPublish(args, ops, io);
+        return runPublish(args.publish, ops, io);
     case CtlCommand::none:
         break;
     }

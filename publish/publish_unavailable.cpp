@@ -3,7 +3,7 @@
 
 #include "cli/exit_codes.h"
 
-int runPublish(const CtlArgs &, const CtlOps &, const CtlIo &io)
+int runPublish(const PublishOptions &, const CtlOps &, const CtlIo &io)
 {
     std::fprintf(io.err, "k614ctl: publish is not in the Windows build of k614ctl; "
                          "run the Linux build of k614ctl on a machine with the device attached\n");

@@ -262,11 +262,11 @@ std::string runReader(ReaderRig *rig, PublishRecord *record, int every)
     line.context = static_cast<FakeLine *>(rig);
     PublishSinkOps sink = RIG_SINK;
     sink.context = rig;
-    CtlArgs args = {};
-    args.port = "P";
-    args.every = every;
+    PublishOptions options = {};
+    options.port = "P";
+    options.every = every;
     FILE *err = std::tmpfile();
-    runPublishReader(args, line, CtlIo{stdout, err}, record, sink);
+    runPublishReader(options, line, CtlIo{stdout, err}, record, sink);
     const std::string text = streamText(err);
     std::fclose(err);
     return text;
