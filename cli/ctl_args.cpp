@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "cli/publish_discovery.h"
+#include "publish/publish_discovery.h"
 #include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";
@@ -356,7 +356,7 @@ static CtlCommand args_commandOf(int argc, char **argv)
 ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
 {
     *args = CtlArgs{};
-    args->every = 1;
+    args->publish.every = 1;
     if (argc < 2)
         return args_usageError(err, CtlCommand::none, "no command given", nullptr);
     const bool known = args_commandOf(argc, argv) != CtlCommand::none;
@@ -411,18 +411,18 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
     }
     args->output = args_inArgv(argc, argv, t.output);
     args->csv = args_inArgv(argc, argv, t.csv);
-    args->broker = args_inArgv(argc, argv, t.broker);
-    args->topic = args_inArgv(argc, argv, t.topic);
-    args->clientId = args_inArgv(argc, argv, t.clientId);
-    args->username = args_inArgv(argc, argv, t.username);
-    args->passwordFile = args_inArgv(argc, argv, t.passwordFile);
-    args->tlsCaFile = args_inArgv(argc, argv, t.tlsCa);
+    args->publish.broker = args_inArgv(argc, argv, t.broker);
+    args->publish.topic = args_inArgv(argc, argv, t.topic);
+    args->publish.clientId = args_inArgv(argc, argv, t.clientId);
+    args->publish.username = args_inArgv(argc, argv, t.username);
+    args->publish.passwordFile = args_inArgv(argc, argv, t.passwordFile);
+    args->publish.tlsCaFile = args_inArgv(argc, argv, t.tlsCa);
     args->json = t.json;
     args->dryRun = t.dryRun;
-    args->every = t.every;
-    args->qos = t.qos;
-    args->configFile = args_inArgv(argc, argv, t.config);
-    args->removeDiscovery = t.removeDiscovery;
+    args->publish.every = t.every;
+    args->publish.qos = t.qos;
+    args->publish.configFile = args_inArgv(argc, argv, t.config);
+    args->publish.removeDiscovery = t.removeDiscovery;
     // An empty operand or option value: what the old parser refused as missing.
     CLI::App *sub = app.get_subcommand(args_commandName(command));
     const struct {
@@ -452,14 +452,19 @@ ParseOutcome parseCtlArgs(int argc, char **argv, CtlArgs *args, std::FILE *err)
             return args_usageError(err, command, "PORT is required", nullptr);
     }
     if (command == CtlCommand::publish) {
-        args->everyGiven = sub->count("--every") > 0;
-        args->qosGiven = sub->count("--qos") > 0;
+        args->publish.everyGiven = sub->count("--every") > 0;
+        args->publish.qosGiven = sub->count("--qos") > 0;
         // "--discovery" alone takes Home Assistant's own prefix.
         if (sub->count("--discovery") > 0)
-            args->discovery = t.discovery.empty() ? DISCOVERY_DEFAULT_PREFIX : args_inArgv(argc, argv, t.discovery);
+            args->publish.discovery =
+                t.discovery.empty() ? DISCOVERY_DEFAULT_PREFIX : args_inArgv(argc, argv, t.discovery);
     }
     if (!t.duration.empty() && !args_parseSeconds(t.duration.c_str(), &args->durationMs))
         return args_usageError(err, command, "--duration needs seconds greater than 0, at most 3 decimals, not",
                                t.duration.c_str());
+    if (command == CtlCommand::publish) {
+        args->publish.port = args->port;
+        args->publish.durationMs = args->durationMs;
+    }
     return ParseOutcome::run;
 }

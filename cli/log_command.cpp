@@ -1,11 +1,12 @@
 // k614ctl log: one CSV row per measurement, a status line on a terminal, silence and a lost line reported.
+#include "cli/log_command.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
 
-#include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/parameter_file.h"

@@ -2,7 +2,7 @@
 #include <cstdio>
 
 #include "cli/ctl_args.h"
-#include "cli/ctl_commands.h"
+#include "cli/ctl_dispatch.h"
 #include "cli/exit_codes.h"
 #include "k614_version.h"
 

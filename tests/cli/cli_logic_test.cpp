@@ -12,7 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_dispatch.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
@@ -428,7 +428,7 @@ TEST(CliArgs, EachArgumentListGivesItsOutcome)
     CtlArgs args;
     ASSERT_EQ(parseWords({"publish", "P", "--broker", "h", "--qos", "1", "--duration", "1.5"}, &args, stderr),
               ParseOutcome::run);
-    EXPECT_EQ(args.qos, 1);
+    EXPECT_EQ(args.publish.qos, 1);
     EXPECT_EQ(args.durationMs, 1500);
 }
 

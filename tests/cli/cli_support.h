@@ -30,7 +30,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_dispatch.h"
 #include "cli/exit_codes.h"
 #include "link/frame_assembly.h"
 #include "link/frame_codec.h"

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 #include "fuzz_input.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)

@@ -8,11 +8,11 @@
 #include <unistd.h>
 #include <vector>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_dispatch.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
 #include "cli/line_record.h"
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 #include "link/frame_codec.h"
 #include "tests/cli/cli_support.h"
 
@@ -262,11 +262,11 @@ std::string runReader(ReaderRig *rig, PublishRecord *record, int every)
     line.context = static_cast<FakeLine *>(rig);
     PublishSinkOps sink = RIG_SINK;
     sink.context = rig;
-    CtlArgs args = {};
-    args.port = "P";
-    args.every = every;
+    PublishOptions options = {};
+    options.port = "P";
+    options.every = every;
     FILE *err = std::tmpfile();
-    runPublishReader(args, line, CtlIo{stdout, err}, record, sink);
+    runPublishReader(options, line, CtlIo{stdout, err}, record, sink);
     const std::string text = streamText(err);
     std::fclose(err);
     return text;

@@ -2,7 +2,7 @@
 //
 // Ids come from the topic prefix alone (k614/ttyUSB0 gives k614_ttyUSB0), so a relay keeps its entities
 // across restarts and reboots as long as its prefix stays; a dashboard's history follows it.
-#include "cli/publish_discovery.h"
+#include "publish/publish_discovery.h"
 
 #include <cstdio>
 #include <cstring>

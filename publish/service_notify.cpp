@@ -3,7 +3,7 @@
 // The protocol is one datagram of text per message to the AF_UNIX socket in NOTIFY_SOCKET, which is all
 // sd_notify() does for a process that sends for itself; linking libsystemd for that would add a shared
 // library (and its own dependencies) to a binary that otherwise needs only libmosquitto.
-#include "cli/service_notify.h"
+#include "publish/service_notify.h"
 
 #include <cstddef>
 #include <cstdlib>

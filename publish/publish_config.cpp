@@ -1,5 +1,5 @@
 // k614ctl publish's configuration file: read whole, checked line by line, each refusal naming its file and line.
-#include "cli/publish_config.h"
+#include "publish/publish_config.h"
 
 #include <cerrno>
 #include <cstring>
@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "cli/exit_codes.h"
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 
 static constexpr char TOOL[] = "k614ctl";
 static const char *const KEY_NAMES[CONFIG_KEY_COUNT] = {
@@ -186,31 +186,31 @@ int readPublishConfig(const char *path, PublishConfigFile *out, std::FILE *err)
     return EXIT_DONE;
 }
 
-// One file per run: the strings args points into.
+// One file per run: the strings the options point into.
 static PublishConfigFile applied;
 
-int applyPublishConfig(CtlArgs *args, std::FILE *err)
+int applyPublishConfig(PublishOptions *options, std::FILE *err)
 {
-    if (!args->configFile)
+    if (!options->configFile)
         return EXIT_DONE;
-    const int read = readPublishConfig(args->configFile, &applied, err);
+    const int read = readPublishConfig(options->configFile, &applied, err);
     if (read != EXIT_DONE)
         return read;
     struct {
         PublishConfigKey key;
         const char **field;
     } const strings[] = {
-        {CONFIG_PORT, &args->port},         {CONFIG_BROKER, &args->broker},
-        {CONFIG_TOPIC, &args->topic},       {CONFIG_CLIENT_ID, &args->clientId},
-        {CONFIG_USERNAME, &args->username}, {CONFIG_PASSWORD_FILE, &args->passwordFile},
-        {CONFIG_TLS, &args->tlsCaFile},     {CONFIG_DISCOVERY, &args->discovery},
+        {CONFIG_PORT, &options->port},         {CONFIG_BROKER, &options->broker},
+        {CONFIG_TOPIC, &options->topic},       {CONFIG_CLIENT_ID, &options->clientId},
+        {CONFIG_USERNAME, &options->username}, {CONFIG_PASSWORD_FILE, &options->passwordFile},
+        {CONFIG_TLS, &options->tlsCaFile},     {CONFIG_DISCOVERY, &options->discovery},
     };
     for (const auto &s : strings)
         if (!*s.field && applied.given[s.key])
             *s.field = applied.values[s.key];
-    if (!args->qosGiven && applied.given[CONFIG_QOS])
-        args->qos = applied.qos;
-    if (!args->everyGiven && applied.given[CONFIG_EVERY])
-        args->every = applied.every;
+    if (!options->qosGiven && applied.given[CONFIG_QOS])
+        options->qos = applied.qos;
+    if (!options->everyGiven && applied.given[CONFIG_EVERY])
+        options->every = applied.every;
     return EXIT_DONE;
 }

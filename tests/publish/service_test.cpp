@@ -5,9 +5,9 @@
 #include <string>
 #include <sys/un.h>
 
-#include "cli/publish_config.h"
-#include "cli/publish_discovery.h"
-#include "cli/service_notify.h"
+#include "publish/publish_config.h"
+#include "publish/publish_discovery.h"
+#include "publish/service_notify.h"
 #include "tests/cli/cli_support.h"
 
 namespace {
@@ -60,13 +60,13 @@ TEST(PublishConfig, UnreadableIsAFileErrorABadLineAUsageErrorAndTheCommandLineWi
     CtlArgs args;
     ASSERT_EQ(parseWords({"publish", "--config", file.c_str(), "--topic", "cli/t", "--qos", "1"}, &args, stderr),
               ParseOutcome::run);
-    ASSERT_EQ(applyPublishConfig(&args, stderr), EXIT_DONE);
-    EXPECT_STREQ(args.port, "/dev/ttyUSB7");
-    EXPECT_STREQ(args.topic, "cli/t");
-    EXPECT_EQ(args.qos, 1);
-    EXPECT_EQ(args.every, 5);
+    ASSERT_EQ(applyPublishConfig(&args.publish, stderr), EXIT_DONE);
+    EXPECT_STREQ(args.publish.port, "/dev/ttyUSB7");
+    EXPECT_STREQ(args.publish.topic, "cli/t");
+    EXPECT_EQ(args.publish.qos, 1);
+    EXPECT_EQ(args.publish.every, 5);
     ASSERT_TRUE(saveText(file, "port = /dev/ttyUSB7\nqos = 3\n"));
-    EXPECT_EQ(applyPublishConfig(&args, stderr), EXIT_USAGE);
+    EXPECT_EQ(applyPublishConfig(&args.publish, stderr), EXIT_USAGE);
     unlink(file.c_str());
 }
 

@@ -4,9 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_io.h"
+#include "cli/ctl_ops.h"
 #include "link/device_code.h"
 #include "params/parameter_layout.h"
+#include "publish/publish_options.h"
 
 // ---- the queue: what the device sent, in order, until the broker has taken it ----
 
@@ -103,7 +105,7 @@ struct PublishSinkOps {
 // Reads the line, already open, until a stop request, the end of --duration
 // or a refusal; puts what it reads into *record; a lost line is reopened once
 // a second. Closes the line at the end. (publish_reader.cpp)
-void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, PublishRecord *record,
+void runPublishReader(const PublishOptions &options, const CtlOps &ops, const CtlIo &io, PublishRecord *record,
                       const PublishSinkOps &sink);
 
 // ---- the broker's address and the topics ----

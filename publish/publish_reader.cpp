@@ -2,9 +2,9 @@
 // and the link's status handed to the network side through a PublishRecord under the sink's lock.
 #include <cstring>
 
-#include "cli/ctl_commands.h"
+#include "cli/ctl_io.h"
 #include "cli/line_record.h"
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 #include "link/frame_codec.h"
 
 static constexpr char TOOL[] = "k614ctl";
@@ -113,14 +113,14 @@ static void reader_reportDrops(ReaderState &state, std::int64_t now, const CtlIo
     state.droppedAt = now;
 }
 
-void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, PublishRecord *shared,
+void runPublishReader(const PublishOptions &options, const CtlOps &ops, const CtlIo &io, PublishRecord *shared,
                       const PublishSinkOps &sink)
 {
     LineRecord record;
     resetLineRecord(&record);
     FrameAssembly assembly = {};
     const std::int64_t start = ops.monotonicMs(ops.context);
-    const std::int64_t end = args.durationMs > 0 ? start + args.durationMs : INT64_MAX;
+    const std::int64_t end = options.durationMs > 0 ? start + options.durationMs : INT64_MAX;
     ReaderState state = {true, start, 0, 0, start - DROP_REPORT_MS, 0, 0, LinkStatus::offline};
     reader_requestUpload(ops, &record, state, start);
     std::uint8_t buffer[LINE_READ_SIZE];
@@ -134,14 +134,14 @@ void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, P
         if (!state.lineOpen) {
             if (now >= state.reopenAt) {
                 state.reopenAt = now + REOPEN_MS;
-                if (ops.openLine(ops.context, args.port) == SerialOpenResult::ok) {
+                if (ops.openLine(ops.context, options.port) == SerialOpenResult::ok) {
                     state.lineOpen = true;
                     state.lastFrameAt = now;
                     // The peaks stand until the device reports new ones; the answer starts over.
                     record.rowCount = 0;
                     record.eventCount = 0;
                     assembly = FrameAssembly{};
-                    std::fprintf(io.err, "%s: %s: the line is open again\n", TOOL, args.port);
+                    std::fprintf(io.err, "%s: %s: the line is open again\n", TOOL, options.port);
                     reader_requestUpload(ops, &record, state, now);
                 }
             }
@@ -159,7 +159,7 @@ void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, P
             state.reopenAt = now + REOPEN_MS;
             reader_setStatus(state, LinkStatus::offline, shared, sink);
             std::fprintf(io.err, "%s: %s: the line to the device was lost; reopening it every second\n", TOOL,
-                         args.port);
+                         options.port);
             continue;
         }
         if (got > 0) {
@@ -170,7 +170,7 @@ void runPublishReader(const CtlArgs &args, const CtlOps &ops, const CtlIo &io, P
                 state.lastFrameAt = now;
                 reader_setStatus(state, LinkStatus::online, shared, sink);
             }
-            if (reader_take(&record, state, ops.utcMs(ops.context), args.every, shared, sink))
+            if (reader_take(&record, state, ops.utcMs(ops.context), options.every, shared, sink))
                 sink.wake(sink.context);
         }
         if (now - state.lastFrameAt >= SILENCE_MS && state.status != LinkStatus::silent) {

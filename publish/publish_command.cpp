@@ -10,6 +10,8 @@
 // network: a slow or absent broker only fills the queue. The network thread
 // never waits without a bound either: the connect is begun without blocking,
 // and every wait ends at the drain's end once the reader has stopped.
+#include "publish/publish_command.h"
+
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -24,13 +26,12 @@
 #include <thread>
 #include <unistd.h>
 
-#include "cli/ctl_commands.h"
 #include "cli/ctl_format.h"
 #include "cli/exit_codes.h"
-#include "cli/publish_config.h"
-#include "cli/publish_core.h"
-#include "cli/publish_discovery.h"
-#include "cli/service_notify.h"
+#include "publish/publish_config.h"
+#include "publish/publish_core.h"
+#include "publish/publish_discovery.h"
+#include "publish/service_notify.h"
 #include "k614_version.h"
 
 static constexpr char TOOL[] = "k614ctl";
@@ -655,12 +656,12 @@ static void network_run(const PublishConfig *cfg)
 // ---- the start ----
 
 // The first line of the password file, or K614_MQTT_PASSWORD, whole: up to what MQTT carries, or refused.
-static int publish_readPassword(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
+static int publish_readPassword(const PublishOptions &options, PublishConfig *cfg, const CtlIo &io)
 {
     cfg->hasPassword = false;
     // Under a service manager the password is a credential (LoadCredential=mqtt-password:...): a file of
     // the service's own, where the environment would show it to whoever may look at the process.
-    const char *passwordFile = args.passwordFile;
+    const char *passwordFile = options.passwordFile;
     char credential[PATH_MAX];
     const char *credentials = std::getenv("CREDENTIALS_DIRECTORY");
     if (!passwordFile && credentials && credentials[0]) {
@@ -724,38 +725,40 @@ static bool publish_nameTaken(const char *what, const char *text, bool topic, co
     return fault == nullptr;
 }
 
-static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlIo &io)
+static int publish_configure(const PublishOptions &options, PublishConfig *cfg, const CtlIo &io)
 {
-    if (!args.broker || (!args.port && !(args.removeDiscovery && args.topic))) {
+    if (!options.broker || (!options.port && !(options.removeDiscovery && options.topic))) {
         std::fprintf(io.err, "%s publish: %s is needed, on the command line or in --config\nTry '%s publish --help'.\n",
-                     TOOL, args.broker ? "PORT" : "--broker HOST[:PORT]", TOOL);
+                     TOOL, options.broker ? "PORT" : "--broker HOST[:PORT]", TOOL);
         return EXIT_USAGE;
     }
-    if (!parseBroker(args.broker, args.tlsCaFile != nullptr, cfg->host, &cfg->port)) {
+    if (!parseBroker(options.broker, options.tlsCaFile != nullptr, cfg->host, &cfg->port)) {
         std::fprintf(io.err, "%s publish: --broker needs HOST or HOST:PORT, not '%s'\nTry '%s publish --help'.\n",
-                     TOOL, args.broker, TOOL);
+                     TOOL, options.broker, TOOL);
         return EXIT_USAGE;
     }
     char defaultPrefix[TOPIC_SIZE];
-    defaultTopicPrefix(args.port ? args.port : "", defaultPrefix, sizeof defaultPrefix);
-    const char *prefix = args.topic ? args.topic : defaultPrefix;
+    defaultTopicPrefix(options.port ? options.port : "", defaultPrefix, sizeof defaultPrefix);
+    const char *prefix = options.topic ? options.topic : defaultPrefix;
     if (!publish_nameTaken("the topic prefix", prefix, true, io))
         return EXIT_USAGE;
     for (int t = 0; t < TOPIC_COUNT; ++t)
         std::snprintf(cfg->topics[t], sizeof cfg->topics[t], "%s/%s", prefix, TOPIC_NAMES[t]);
     // The user's id is checked before it is copied, so that a longer one is refused, never cut.
-    if (args.clientId && !publish_nameTaken("the client id", args.clientId, false, io))
+    if (options.clientId && !publish_nameTaken("the client id", options.clientId, false, io))
         return EXIT_USAGE;
-    if (args.clientId)
-        std::snprintf(cfg->clientId, sizeof cfg->clientId, "%s", args.clientId);
+    if (options.clientId)
+        std::snprintf(cfg->clientId, sizeof cfg->clientId, "%s", options.clientId);
     else
         std::snprintf(cfg->clientId, sizeof cfg->clientId, "k614ctl-%s", defaultPrefix + std::strlen("k614/"));
-    cfg->username = args.username;
+    cfg->username = options.username;
     if (cfg->username && !publish_nameTaken("the user name", cfg->username, false, io))
         return EXIT_USAGE;
-    cfg->tlsCaFile = args.tlsCaFile;
-    cfg->qos = args.qos;
-    cfg->discovery = args.discovery ? args.discovery : args.removeDiscovery ? DISCOVERY_DEFAULT_PREFIX : nullptr;
+    cfg->tlsCaFile = options.tlsCaFile;
+    cfg->qos = options.qos;
+    cfg->discovery = options.discovery         ? options.discovery
+                     : options.removeDiscovery ? DISCOVERY_DEFAULT_PREFIX
+                                               : nullptr;
     if (cfg->discovery) {
         if (!publish_nameTaken("the discovery prefix", cfg->discovery, true, io))
             return EXIT_USAGE;
@@ -773,7 +776,7 @@ static int publish_configure(const CtlArgs &args, PublishConfig *cfg, const CtlI
         }
         std::snprintf(cfg->discoveryStatus, sizeof cfg->discoveryStatus, "%s/status", cfg->discovery);
     }
-    const int password = publish_readPassword(args, cfg, io);
+    const int password = publish_readPassword(options, cfg, io);
     if (password != EXIT_DONE)
         return password;
     if (cfg->tlsCaFile) {
@@ -857,22 +860,22 @@ static int publish_removeDiscovery(const PublishConfig &cfg, const CtlOps &ops, 
     return result;
 }
 
-int runPublish(const CtlArgs &given, const CtlOps &ops, const CtlIo &io)
+int runPublish(const PublishOptions &given, const CtlOps &ops, const CtlIo &io)
 {
-    CtlArgs args = given;
-    const int fromFile = applyPublishConfig(&args, io.err);
+    PublishOptions options = given;
+    const int fromFile = applyPublishConfig(&options, io.err);
     if (fromFile != EXIT_DONE)
         return fromFile;
     PublishConfig &cfg = config;
     std::memset(&cfg, 0, sizeof cfg);
-    const int configured = publish_configure(args, &cfg, io);
+    const int configured = publish_configure(options, &cfg, io);
     if (configured != EXIT_DONE)
         return configured;
-    if (args.removeDiscovery)
+    if (options.removeDiscovery)
         return publish_removeDiscovery(cfg, ops, io);
-    const SerialOpenResult opened = ops.openLine(ops.context, args.port);
+    const SerialOpenResult opened = ops.openLine(ops.context, options.port);
     if (opened != SerialOpenResult::ok)
-        return openPortError(opened, args.port, io);
+        return openPortError(opened, options.port, io);
 
     int wake[2];
     if (pipe2(wake, O_NONBLOCK | O_CLOEXEC) != 0) {
@@ -897,7 +900,7 @@ int runPublish(const CtlArgs &given, const CtlOps &ops, const CtlIo &io)
 
     mosquitto_lib_init();
     std::thread network(network_run, &cfg);
-    runPublishReader(args, ops, io, &shared.record, SHARED_SINK);
+    runPublishReader(options, ops, io, &shared.record, SHARED_SINK);
     if (notice.enabled)
         notifyServiceManager("STOPPING=1");
     {

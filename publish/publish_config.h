@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdio>
 
-#include "cli/ctl_args.h"
+#include "publish/publish_options.h"
 
 // The keys, in the order the file's documentation lists them; each names the command-line option of the same name
 // (port: the PORT operand).
@@ -49,6 +49,6 @@ bool parsePublishConfig(const char *name, const char *text, std::size_t length, 
 // would be. The reason goes to err as one line after "k614ctl: ".
 int readPublishConfig(const char *path, PublishConfigFile *out, std::FILE *err);
 
-// Reads args->configFile (when set) and fills what the command line left out from it; the strings stay in this
+// Reads options->configFile (when set) and fills what the command line left out from it; the strings stay in this
 // file's keeping for the rest of the run. EXIT_DONE, or readPublishConfig's exit with its reason on err.
-int applyPublishConfig(CtlArgs *args, std::FILE *err);
+int applyPublishConfig(PublishOptions *options, std::FILE *err);

@@ -1,5 +1,5 @@
-// k614ctl's parameter commands: read, write with verify, show and diff; and the dispatch of all commands.
-#include "cli/ctl_commands.h"
+// k614ctl's parameter commands: read, write with verify, show and diff.
+#include "cli/parameter_commands.h"
 
 #include <cstring>
 
@@ -12,12 +12,6 @@
 static constexpr char TOOL[] = "k614ctl";
 
 enum class LineWait { done, timedOut, lineLost };
-
-int openPortError(SerialOpenResult result, const char *port, const CtlIo &io)
-{
-    std::fprintf(io.err, "%s: %s: %s\n", TOOL, port, serialOpenResultText(result));
-    return EXIT_PORT_ERROR;
-}
 
 static bool device_sendCode(const CtlOps &ops, DeviceCode code)
 {
@@ -198,26 +192,4 @@ int runDiff(const CtlArgs &args, const CtlIo &io)
     if (written != EXIT_DONE)
         return written;
     return differences > 0 ? EXIT_DIFFER : EXIT_DONE;
-}
-
-int runCtlCommand(const CtlArgs &args, const CtlOps &ops, const CtlIo &io)
-{
-    switch (args.command) {
-    case CtlCommand::read:
-        return runRead(args, ops, io);
-    case CtlCommand::write:
-        return runWrite(args, ops, io);
-    case CtlCommand::show:
-        return runShow(args, io);
-    case CtlCommand::diff:
-        return runDiff(args, io);
-    case CtlCommand::log:
-        return runLog(args, ops, io);
-    case CtlCommand::publish:
-        return runPublish(args, ops, io);
-    case CtlCommand::none:
-        break;
-    }
-    writeUsage(io.err, CtlCommand::none);
-    return EXIT_USAGE;
 }

@@ -1,5 +1,5 @@
 // k614ctl publish's portable part: the bounded queue, the payload texts, the broker address and topic prefix.
-#include "cli/publish_core.h"
+#include "publish/publish_core.h"
 
 #include <cstdio>
 #include <cstdlib>
