@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdio>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -179,17 +180,18 @@ protected:
 
     std::size_t eventsBefore_ = 0; // simulator events before this test
 
-    // Starts the program and waits until it has read the device's set at
-    // start-up: its first upload request answered, the answer's 26 codes
-    // through the line (about a third of a second at 960 bytes/s between the
+    // Waits for the main window and for the device's set read at start-up:
+    // the first upload request answered, the answer's 26 codes through the
+    // line (about a third of a second at 960 bytes/s between the
     // measurements), so that a command does not meet that answer halfway.
-    bool startAndSettle(Program &program) const
+    // False, with what the line did meanwhile on stdout, when it never came.
+    static bool settled(Program &program, std::size_t eventsFrom, std::size_t receivedFrom)
     {
         if (!program.waitForWindow())
             return false;
         for (int waited = 0; waited <= 5000; waited += 100) {
             const std::vector<SimEvent> events = simEvents();
-            for (std::size_t i = eventsBefore_; i < events.size(); ++i) {
+            for (std::size_t i = eventsFrom; i < events.size(); ++i) {
                 if (events[i].text.rfind("upload-answer", 0) == 0) {
                     pause(700);
                     return true;
@@ -197,7 +199,32 @@ protected:
             }
             pause(100);
         }
+        const std::vector<SimEvent> events = simEvents();
+        std::string seen;
+        for (std::size_t i = eventsFrom; i < events.size(); ++i)
+            seen += "\n  " + std::to_string(events[i].seconds) + " " + events[i].text;
+        const std::string box = program.waitForBox("Communication", 0);
+        std::printf("no upload answer after the start; box: %s; device: %s; codes received %zu; events:%s\n",
+                    box.empty() ? "none" : describe(paintedLook(box)).c_str(), simCommand("status").c_str(),
+                    simReceived().size() - receivedFrom, seen.c_str());
         return false;
+    }
+
+    // The program, started and settled. Under wine a start right after the
+    // previous run's end has been seen, rarely, to stay deaf: the device
+    // streams, the program shows no box and never sends a code. Such a start
+    // is printed and made once more; a second one fails the test.
+    std::unique_ptr<Program> startSettled() const
+    {
+        std::size_t eventsFrom = eventsBefore_;
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            const std::size_t receivedFrom = simReceived().size();
+            auto program = std::make_unique<Program>();
+            if (settled(*program, eventsFrom, receivedFrom))
+                return program;
+            eventsFrom = simEvents().size();
+        }
+        return nullptr;
     }
 
     // "&Parameters" with the device answering: the sheet's window id.
@@ -243,8 +270,9 @@ protected:
 
 TEST_F(ParameterCommands, ChangedSetpointIsTheOnlyCodeSentAndTheCheckPasses)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     // Changed on the device after the program read it at start-up: the sheet
     // must start from what the device reports now.
     simCommand("set-param limit1Hysteresis 7");
@@ -267,8 +295,9 @@ TEST_F(ParameterCommands, ChangedSetpointIsTheOnlyCodeSentAndTheCheckPasses)
 TEST_F(ParameterCommands, DeviceThatDropsACodeIsReportedOnce)
 {
     simCommand("ignore 3100");
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const std::size_t start = simReceived().size();
     const std::string sheet = openSheet(program);
     ASSERT_FALSE(sheet.empty());
@@ -282,8 +311,9 @@ TEST_F(ParameterCommands, DeviceThatDropsACodeIsReportedOnce)
 
 TEST_F(ParameterCommands, MissingConfirmationTimesOutOnce)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const std::string sheet = openSheet(program);
     ASSERT_FALSE(sheet.empty());
     simCommand("upload-withhold on");
@@ -344,8 +374,9 @@ void askThenTimeOut(Program &program, void (*change)(const std::string &sheet), 
 
 TEST_F(ParameterCommands, AnswerCutShortBeforeTheSheetAsksFirst)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     // The device dies 64 ms into its answer: the sheet would show a set partly
     // from before, so the user is asked as if it had not answered at all.
     simCommand("upload-cut 64");
@@ -355,8 +386,9 @@ TEST_F(ParameterCommands, AnswerCutShortBeforeTheSheetAsksFirst)
 
 TEST_F(ParameterCommands, SilentDeviceAsksFirstAndTimesOut)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     simCommand("silent");
     // The sheet holds what the device reported before it fell silent.
     askThenTimeOut(program, [](const std::string &sheet) { typeSetpoint(sheet, "72"); }, 3172);
@@ -377,8 +409,9 @@ TEST_F(ParameterCommands, WithoutAPortAsksFirstAndTimesOut)
 
 TEST_F(ParameterCommands, CancelSendsOnlyTheRequest)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const std::size_t start = simReceived().size();
     const std::string sheet = openSheet(program);
     ASSERT_FALSE(sheet.empty());
@@ -394,8 +427,9 @@ TEST_F(ParameterCommands, CancelSendsOnlyTheRequest)
 
 TEST_F(ParameterCommands, LoadSendsTheFileInDeviceOrderAndRefusesShortFilesAndValuesOutsideTheirCodes)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const Values file = {
         {"limit1Mode", 1},      {"limit1Setpoint", 45}, {"limit1Tr", 250},      {"limit1AutoReset", 1},
         {"limit1Hysteresis", 3}, {"limit2Mode", 2},     {"limit2Setpoint", 90}, {"limit2Tr", 300},
@@ -481,8 +515,9 @@ TEST_F(ParameterCommands, LoadWhoseCheckAnswerIsCutShortTimesOutOnce)
     // The device refuses the file's setpoint and dies 64 ms into the check's
     // answer: the fields it never reported still hold the file's values.
     simCommand("ignore 3100");
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     Values file = FACTORY;
     file["limit1Setpoint"] = 45;
     writeFile(program.workdir() + "/refused.614", block(file, "MW"));
@@ -516,8 +551,9 @@ TEST_F(ParameterCommands, SaveWritesTheDeviceBlockAndLoadsBackUnchanged)
     simCommand("set-param ts 321");
     simCommand("set-param zero 2");
     simCommand("set-param p1Min 7");
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const std::string first = program.workdir() + "/saved.614";
     ASSERT_TRUE(chooseFile(program, "s", "Save As", first));
     const std::string saved = waitForFile(first, FILE_SIZE);
@@ -543,8 +579,9 @@ TEST_F(ParameterCommands, SaveWritesTheDeviceBlockAndLoadsBackUnchanged)
 
 TEST_F(ParameterCommands, TimeTextTakesCommaOrPointInEitherRange)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     struct Case {
         unsigned timerRange;
         const char *text;
@@ -571,8 +608,9 @@ TEST_F(ParameterCommands, TimeTextTakesCommaOrPointInEitherRange)
 
 TEST_F(ParameterCommands, SetpointOutsideItsRangeIsNotSent)
 {
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const std::size_t start = simReceived().size();
     const std::string sheet = openSheet(program);
     ASSERT_FALSE(sheet.empty());
@@ -591,8 +629,9 @@ TEST_F(ParameterCommands, ZeroAfterTsTurnsAMinLimitOffAndSendsItsCodesLast)
 {
     simCommand("set-param limit1Mode 1"); // Min.
     simCommand("set-param limit2Mode 2"); // Max.
-    Program program;
-    ASSERT_TRUE(startAndSettle(program));
+    const std::unique_ptr<Program> started = startSettled();
+    ASSERT_TRUE(started);
+    Program &program = *started;
     const std::size_t start = simReceived().size();
     const std::string sheet = openSheet(program);
     ASSERT_FALSE(sheet.empty());
