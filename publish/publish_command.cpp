@@ -934,6 +934,22 @@ static int publish_removeDiscovery(const PublishConfig &cfg, const CtlOps &ops, 
     return result;
 }
 
+// Empty names and no options. Only the first byte of each name is written: the names have room for what MQTT
+// allows, some 450 KiB in all, which stays shared zero pages until written; clearing them whole would make it
+// all the process's own memory.
+static void publish_clearConfig(PublishConfig *cfg)
+{
+    cfg->host[0] = cfg->clientId[0] = cfg->password[0] = 0;
+    cfg->port = cfg->qos = 0;
+    cfg->username = cfg->tlsCaFile = cfg->discovery = nullptr;
+    cfg->hasPassword = false;
+    for (char *topic : cfg->topics)
+        topic[0] = 0;
+    for (char *topic : cfg->discoveryTopics)
+        topic[0] = 0;
+    cfg->discoveryStatus[0] = cfg->relayPrefix[0] = 0;
+}
+
 int runPublish(const PublishOptions &given, const CtlOps &ops, const CtlIo &io)
 {
     PublishOptions options = given;
@@ -941,7 +957,7 @@ int runPublish(const PublishOptions &given, const CtlOps &ops, const CtlIo &io)
     if (fromFile != EXIT_DONE)
         return fromFile;
     PublishConfig &cfg = config;
-    std::memset(&cfg, 0, sizeof cfg);
+    publish_clearConfig(&cfg);
     const int configured = publish_configure(options, &cfg, io);
     if (configured != EXIT_DONE)
         return configured;
