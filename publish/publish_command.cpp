@@ -6,12 +6,17 @@
 // thread owns the MQTT client: connects with a growing back-off, publishes
 // from the record and takes an item out of the queue only once the client has
 // confirmed that item's own message, matched by its message id (QoS 0:
-// written to the socket; QoS 1: acknowledged). The reader never waits for the
-// network: a slow or absent broker only fills the queue. The network thread
-// never waits without a bound either: the connect is begun without blocking,
-// and every wait ends at the drain's end once the reader has stopped.
+// written to the socket; QoS 1: acknowledged). While the connection is up and
+// nothing older waits to go, the reader publishes its fresh measurements on
+// the network thread's client itself, so that a measurement wakes one thread,
+// not two; the network thread then reads the acknowledgements a batch at a
+// time and does all the rest. The reader never waits for the network: a slow
+// or absent broker only fills the queue. The network thread never waits
+// without a bound either: the connect is begun without blocking, and every
+// wait ends at the drain's end once the reader has stopped.
 #include "publish/publish_command.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <climits>
@@ -89,11 +94,19 @@ struct PublishConfig {
     char relayPrefix[TOPIC_SIZE];
 };
 
-// What the reader hands the network thread: the record, under `lock`.
+struct Connection;
+
+// What the reader hands the network thread: the record, under `lock`. The same lock makes the reader and the
+// network thread take turns with the client: while `client` is set, every call into it, and every look at
+// the connection's table of messages awaiting confirmation, is made under the lock.
 struct PublishShared {
     std::mutex lock;
     PublishRecord record;
     int wakeRead, wakeWrite; // a pipe: the reader's nudge
+    Connection *client;      // the reader may publish on it; nullptr while it may not
+    std::uint64_t readerSeq; // the queue's last item at the reader's previous turn
+    // When the reader last published on the client itself.
+    std::atomic<std::int64_t> readerPublishedAt;
     // From the network thread.
     std::atomic<bool> refused;
     // For the service manager's status line and its readiness.
@@ -241,7 +254,7 @@ static void network_onPublish(struct mosquitto *, void *context, int mid)
         c->acked[c->ackedCount++] = mid;
 }
 
-// Each confirmation takes out its own message, and nothing else.
+// Each confirmation takes out its own message, and nothing else. The caller holds shared.lock.
 static void network_takeAcks(Connection *c)
 {
     for (int a = 0; a < c->ackedCount; ++a) {
@@ -252,7 +265,6 @@ static void network_takeAcks(Connection *c)
             if (c->sent[i].mid != mid)
                 continue;
             if (c->sent[i].seq != 0) {
-                std::lock_guard<std::mutex> guard(shared.lock);
                 confirmQueued(&shared.record.queue, c->sent[i].seq);
                 --c->queueSent;
                 ++shared.published;
@@ -264,6 +276,7 @@ static void network_takeAcks(Connection *c)
     c->ackedCount = 0;
 }
 
+// The caller holds shared.lock.
 static bool network_publish(Connection *c, const char *topic, const char *payload, int qos, bool retain,
                             std::uint64_t seq, std::uint64_t dropped)
 {
@@ -283,13 +296,13 @@ static bool network_publish(Connection *c, const char *topic, const char *payloa
 // Status, peaks and parameters when they changed (all of them after a connect), while there is room.
 static void network_publishState(const PublishConfig &cfg, Connection *c)
 {
+    std::lock_guard<std::mutex> guard(shared.lock);
     if (c->sentCount - c->queueSent > STATE_IN_FLIGHT_MAX - TOPIC_COUNT)
         return;
     char status[PAYLOAD_SIZE], peaks[PAYLOAD_SIZE], parameters[PARAMETERS_JSON_SIZE];
     bool sendStatus, sendPeaks, sendParameters;
     std::uint64_t dropped = 0;
     {
-        std::lock_guard<std::mutex> guard(shared.lock);
         sendStatus = shared.record.statusChanged;
         sendPeaks = shared.record.peaksChanged && shared.record.peaksKnown;
         sendParameters = shared.record.parametersChanged && shared.record.parametersKnown;
@@ -311,10 +324,8 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
         }
         shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = false;
     }
-    if (sendStatus && !network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, 0, dropped)) {
-        std::lock_guard<std::mutex> guard(shared.lock);
+    if (sendStatus && !network_publish(c, cfg.topics[TOPIC_STATUS], status, RETAINED_QOS, true, 0, dropped))
         shared.record.droppedReported -= dropped;
-    }
     if (sendPeaks)
         network_publish(c, cfg.topics[TOPIC_PEAKS], peaks, RETAINED_QOS, true, 0, 0);
     if (sendParameters)
@@ -324,14 +335,12 @@ static void network_publishState(const PublishConfig &cfg, Connection *c)
 // Home Assistant's configs, retained, while there is room among the state messages.
 static void network_publishDiscovery(const PublishConfig &cfg, Connection *c)
 {
+    std::lock_guard<std::mutex> guard(shared.lock);
     if (!c->discoveryDue || c->sentCount - c->queueSent > STATE_IN_FLIGHT_MAX - DISCOVERY_ENTITY_COUNT)
         return;
     char unit[UNIT_STRING_SIZE] = "";
-    {
-        std::lock_guard<std::mutex> guard(shared.lock);
-        if (shared.record.parametersKnown)
-            unitTextOf(shared.record.parameters, unit);
-    }
+    if (shared.record.parametersKnown)
+        unitTextOf(shared.record.parameters, unit);
     for (int e = 0; e < DISCOVERY_ENTITY_COUNT && !c->lost; ++e) {
         char payload[DISCOVERY_PAYLOAD_SIZE];
         if (formatDiscoveryConfig(cfg.relayPrefix, unit, K614_VERSION, static_cast<DiscoveryEntity>(e), payload,
@@ -352,25 +361,32 @@ static void network_onMessage(struct mosquitto *, void *context, const struct mo
         static_cast<Connection *>(context)->discoveryDue = true;
 }
 
-// Queue items, oldest first, while the client holds fewer than IN_FLIGHT_MAX of them.
+// The next queue item, from seq `from` on, when the client holds fewer than IN_FLIGHT_MAX of them; false
+// when there is none or an older one is still to go. The caller holds shared.lock; the item is handed out
+// and published under that same hold, so that the items go out in their order, whichever thread sends them.
+static bool network_publishNext(const PublishConfig &cfg, Connection *c, std::uint64_t from)
+{
+    QueuedItem item;
+    if (c->queueSent >= IN_FLIGHT_MAX || c->lost || !nextQueued(shared.record.queue, &item) || item.seq < from)
+        return false;
+    markQueuedSent(&shared.record.queue, item.seq);
+    char payload[PAYLOAD_SIZE];
+    if (item.kind == QueuedKind::measurement) {
+        formatMeasurementPayload(item.utcMs, item.value, payload, sizeof payload);
+        return network_publish(c, cfg.topics[TOPIC_MEASUREMENT], payload, cfg.qos, false, item.seq, 0);
+    }
+    formatEventPayload(item.utcMs, static_cast<DeviceCode>(item.value), payload, sizeof payload);
+    return network_publish(c, cfg.topics[TOPIC_EVENT], payload, EVENT_QOS, false, item.seq, 0);
+}
+
+// Queue items, oldest first, while the client holds fewer than IN_FLIGHT_MAX of them. The lock is taken
+// per item: a long queue after a reconnect holds up the reader for one item at a time.
 static void network_publishQueued(const PublishConfig &cfg, Connection *c)
 {
-    while (c->queueSent < IN_FLIGHT_MAX && !c->lost) {
-        QueuedItem item;
-        {
-            std::lock_guard<std::mutex> guard(shared.lock);
-            if (!nextQueued(shared.record.queue, &item))
-                return;
-            markQueuedSent(&shared.record.queue, item.seq);
-        }
-        char payload[PAYLOAD_SIZE];
-        if (item.kind == QueuedKind::measurement) {
-            formatMeasurementPayload(item.utcMs, item.value, payload, sizeof payload);
-            network_publish(c, cfg.topics[TOPIC_MEASUREMENT], payload, cfg.qos, false, item.seq, 0);
-        } else {
-            formatEventPayload(item.utcMs, static_cast<DeviceCode>(item.value), payload, sizeof payload);
-            network_publish(c, cfg.topics[TOPIC_EVENT], payload, EVENT_QOS, false, item.seq, 0);
-        }
+    for (;;) {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        if (!network_publishNext(cfg, c, 0))
+            return;
     }
 }
 
@@ -379,6 +395,7 @@ static void network_publishQueued(const PublishConfig &cfg, Connection *c)
 static void network_forget(Connection *c)
 {
     std::lock_guard<std::mutex> guard(shared.lock);
+    shared.client = nullptr;
     for (int i = 0; i < c->sentCount; ++i)
         shared.record.droppedReported -= c->sent[i].dropped;
     rewindQueued(&shared.record.queue);
@@ -409,33 +426,50 @@ static bool network_takeNudges()
     return nudged;
 }
 
-// Waits for the reader's nudge, or for the socket, up to timeoutMs and lets the client work. The client's
-// own loop, with no wait of its own, also finishes a connect begun without blocking and reads whatever the
-// broker sent. While the reader nudges, the socket is left alone for up to ACK_LAZY_MS: the broker's
-// acknowledgements are then read several at a time by one loop, the thread wakes once per message (for its
-// nudge) instead of twice, and in between only the client's timers are looked after. The socket wakes the
-// thread while connecting, when the client has bytes to write, when it fails, and once the nudges pause.
+// Waits for the reader's nudge, or for the socket, up to timeoutMs and lets the client work. Until the broker
+// has taken the connection the client's own loop does it all (it also finishes a connect begun without
+// blocking); after, this poll says what to do: read, write, or only look after the client's timers. While the
+// reader publishes, itself or by nudges, the socket is read once per ACK_LAZY_MS: the broker's
+// acknowledgements are then taken several at a time and the thread wakes about ten times a second, not once
+// per message. The socket wakes the thread when the client has bytes to write, when it fails, and once the
+// reader pauses.
 static void network_service(Connection *c, int timeoutMs)
 {
-    const int sock = mosquitto_socket(c->mosq);
+    int sock;
+    bool wantWrite;
+    {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        sock = mosquitto_socket(c->mosq);
+        wantWrite = mosquitto_want_write(c->mosq);
+    }
+    const bool connected = c->connack == 0;
     const std::int64_t now = publish_nowMs();
-    const std::int64_t lazyLeft = c->connack == 0 ? c->nudgedAt + ACK_LAZY_MS - now : 0;
-    pollfd fds[2] = {{shared.wakeRead, POLLIN, 0}, {sock, lazyLeft > 0 ? short(0) : short(POLLIN), 0}};
-    if (mosquitto_want_write(c->mosq))
+    const std::int64_t readerAt = std::max(c->nudgedAt, shared.readerPublishedAt.load());
+    const std::int64_t readIn = connected && now - readerAt < ACK_LAZY_MS ? c->loopedAt + ACK_LAZY_MS - now : 0;
+    pollfd fds[2] = {{shared.wakeRead, POLLIN, 0}, {sock, readIn > 0 ? short(0) : short(POLLIN), 0}};
+    if (wantWrite)
         fds[1].events |= POLLOUT;
-    if (lazyLeft > 0 && lazyLeft < timeoutMs && fds[1].events == 0)
-        timeoutMs = static_cast<int>(lazyLeft);
+    if (readIn > 0 && readIn < timeoutMs)
+        timeoutMs = static_cast<int>(readIn);
     if (poll(fds, sock >= 0 ? 2 : 1, timeoutMs) > 0 && (fds[0].revents & POLLIN) && network_takeNudges())
         c->nudgedAt = publish_nowMs();
     const std::int64_t after = publish_nowMs();
-    const bool lazyNow = c->connack == 0 && after - c->nudgedAt < ACK_LAZY_MS && after - c->loopedAt < ACK_LAZY_MS &&
-                         !mosquitto_want_write(c->mosq) && !(fds[1].revents & (POLLIN | POLLERR | POLLHUP));
-    int rc;
-    if (lazyNow) {
-        rc = mosquitto_loop_misc(c->mosq);
-    } else {
+    const bool readNow = (fds[1].revents & (POLLIN | POLLERR | POLLHUP)) ||
+                         (!(fds[1].events & POLLIN) && after - c->loopedAt >= ACK_LAZY_MS);
+    std::lock_guard<std::mutex> guard(shared.lock);
+    int rc = MOSQ_ERR_SUCCESS;
+    if (!connected) {
         c->loopedAt = after;
         rc = mosquitto_loop(c->mosq, 0, 1);
+    } else {
+        if (readNow) {
+            c->loopedAt = after;
+            rc = mosquitto_loop_read(c->mosq, 1);
+        }
+        if (rc == MOSQ_ERR_SUCCESS && (fds[1].revents & POLLOUT))
+            rc = mosquitto_loop_write(c->mosq, 1);
+        if (rc == MOSQ_ERR_SUCCESS)
+            rc = mosquitto_loop_misc(c->mosq);
     }
     if (rc != MOSQ_ERR_SUCCESS && !c->why[0])
         std::snprintf(c->why, sizeof c->why, "%s",
@@ -493,8 +527,11 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
             network_refuse(EXIT_BROKER_REFUSED, why);
             return Session::refused;
         }
-        if (c->lost)
-            return Session::lost;
+        {
+            std::lock_guard<std::mutex> guard(shared.lock);
+            if (c->lost)
+                return Session::lost;
+        }
         const std::int64_t now = publish_nowMs();
         const bool stopping = network_stopping();
         if (stopping && *drainUntil == 0)
@@ -517,8 +554,16 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
                 }
                 std::lock_guard<std::mutex> guard(shared.lock);
                 shared.record.statusChanged = shared.record.peaksChanged = shared.record.parametersChanged = true;
+                // Until the reader has stopped: the offline message is the connection's last.
+                if (!shared.record.stopping)
+                    shared.client = c;
             }
-            if (network_ackOverdue(*c, now)) {
+            bool overdue;
+            {
+                std::lock_guard<std::mutex> guard(shared.lock);
+                overdue = network_ackOverdue(*c, now);
+            }
+            if (overdue) {
                 std::snprintf(c->why, sizeof c->why, "no acknowledgement for %lld s, the link is given up",
                               static_cast<long long>(ACK_WAIT_MS / 1000));
                 return Session::lost;
@@ -530,6 +575,8 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
             }
             if (stopping) {
                 if (c->offlineMid == 0 && (network_queued() == 0 || now >= *drainUntil)) {
+                    std::lock_guard<std::mutex> guard(shared.lock);
+                    shared.client = nullptr;
                     int mid = 0;
                     if (mosquitto_publish(c->mosq, &mid, cfg.topics[TOPIC_STATUS],
                                           static_cast<int>(std::strlen(OFFLINE)), OFFLINE, RETAINED_QOS,
@@ -540,6 +587,7 @@ static Session network_session(const PublishConfig &cfg, Connection *c, std::int
                     closeBy = now + CLOSE_WAIT_MS;
                 }
                 if (c->offlineMid != 0 && (c->offlineConfirmed || now >= closeBy)) {
+                    std::lock_guard<std::mutex> guard(shared.lock);
                     mosquitto_disconnect(c->mosq);
                     return Session::closed;
                 }
@@ -791,11 +839,36 @@ static int publish_configure(const PublishOptions &options, PublishConfig *cfg, 
     return EXIT_DONE;
 }
 
+// The reader's news. Its fresh queue items go to the broker from the reader itself when the network thread
+// has a connection up and no older item waits to go (the network thread's own turn, a backlog after a
+// reconnect); everything else is the network thread's, nudged through the pipe: a changed status, peaks or
+// parameters, a backlog, items beyond IN_FLIGHT_MAX, no connection, a publish that failed.
+static void publish_fromReader(void *)
+{
+    bool nudge;
+    {
+        std::lock_guard<std::mutex> guard(shared.lock);
+        PublishRecord &record = shared.record;
+        Connection *c = shared.client;
+        const std::uint64_t from = shared.readerSeq + 1;
+        shared.readerSeq = record.queue.lastSeq;
+        while (c && network_publishNext(config, c, from)) {
+        }
+        QueuedItem next;
+        nudge = !c || c->lost || record.statusChanged || record.peaksChanged || record.parametersChanged ||
+                nextQueued(record.queue, &next);
+    }
+    if (nudge)
+        publish_wake();
+    else
+        shared.readerPublishedAt = publish_nowMs();
+}
+
 static const PublishSinkOps SHARED_SINK = {
     nullptr,
     [](void *) { shared.lock.lock(); },
     [](void *) { shared.lock.unlock(); },
-    [](void *) { publish_wake(); },
+    publish_fromReader,
     [](void *) { return shared.refused.load(); },
     service_turn,
 };
@@ -830,6 +903,7 @@ static int publish_removeDiscovery(const PublishConfig &cfg, const CtlOps &ops, 
     while (rc == MOSQ_ERR_SUCCESS && !c.lost && c.connack <= 0 && publish_nowMs() < until &&
            !ops.stopRequested(ops.context)) {
         if (c.connack == 0 && !sent) {
+            std::lock_guard<std::mutex> guard(shared.lock);
             for (int e = 0; e < DISCOVERY_ENTITY_COUNT; ++e)
                 network_publish(&c, cfg.discoveryTopics[e], "", RETAINED_QOS, true, 0, 0);
             sent = true;
@@ -860,6 +934,22 @@ static int publish_removeDiscovery(const PublishConfig &cfg, const CtlOps &ops, 
     return result;
 }
 
+// Empty names and no options. Only the first byte of each name is written: the names have room for what MQTT
+// allows, some 450 KiB in all, which stays shared zero pages until written; clearing them whole would make it
+// all the process's own memory.
+static void publish_clearConfig(PublishConfig *cfg)
+{
+    cfg->host[0] = cfg->clientId[0] = cfg->password[0] = 0;
+    cfg->port = cfg->qos = 0;
+    cfg->username = cfg->tlsCaFile = cfg->discovery = nullptr;
+    cfg->hasPassword = false;
+    for (char *topic : cfg->topics)
+        topic[0] = 0;
+    for (char *topic : cfg->discoveryTopics)
+        topic[0] = 0;
+    cfg->discoveryStatus[0] = cfg->relayPrefix[0] = 0;
+}
+
 int runPublish(const PublishOptions &given, const CtlOps &ops, const CtlIo &io)
 {
     PublishOptions options = given;
@@ -867,7 +957,7 @@ int runPublish(const PublishOptions &given, const CtlOps &ops, const CtlIo &io)
     if (fromFile != EXIT_DONE)
         return fromFile;
     PublishConfig &cfg = config;
-    std::memset(&cfg, 0, sizeof cfg);
+    publish_clearConfig(&cfg);
     const int configured = publish_configure(options, &cfg, io);
     if (configured != EXIT_DONE)
         return configured;
@@ -886,6 +976,9 @@ int runPublish(const PublishOptions &given, const CtlOps &ops, const CtlIo &io)
     resetPublishRecord(&shared.record);
     shared.wakeRead = wake[0];
     shared.wakeWrite = wake[1];
+    shared.client = nullptr;
+    shared.readerSeq = 0;
+    shared.readerPublishedAt = 0;
     shared.refused = false;
     shared.connected = shared.ready = false;
     shared.published = 0;

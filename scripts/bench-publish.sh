@@ -103,7 +103,9 @@ memory_kib() {
 # N publishers and N bare readers side by side, each on a simulator of its own, all publishers on the
 # one broker; the CPU is counted over the middle SECONDS, after the start and before the ends.
 relays() { # N
-    local n="$1" i pubs="" bares="" sims="" lead=2
+    # Everything runs `tail` seconds past the count, so that none has ended before the last reading of a
+    # loaded machine; all are stopped once counted.
+    local n="$1" i pubs="" bares="" sims="" lead=2 tail=10
     rm -f "$tmp"/r* "$tmp/sub.txt"
     mosquitto_sub -h 127.0.0.1 -p "$port" -t 'k614/bench/+/measurement' -q 1 \
         -F '%U %t %p' >"$tmp/sub.txt" 2>"$tmp/sub.err" &
@@ -117,9 +119,9 @@ relays() { # N
     sleep 0.5
     for i in $(seq "$n"); do
         "$ctl" publish "$tmp/rp$i" --broker "127.0.0.1:$port" --topic "k614/bench/r$i" \
-            --duration $((seconds + lead + 2)) 2>"$tmp/rp$i.err" &
+            --duration $((seconds + lead + tail)) 2>"$tmp/rp$i.err" &
         pubs="$pubs $!"
-        "$bare" "$tmp/rb$i" $((seconds + lead + 2)) >/dev/null 2>"$tmp/rb$i.err" &
+        "$bare" "$tmp/rb$i" $((seconds + lead + tail)) >/dev/null 2>"$tmp/rb$i.err" &
         bares="$bares $!"
     done
     sleep "$lead"
@@ -133,6 +135,7 @@ relays() { # N
     sleep $((seconds - seconds / 2))
     for pid in $pubs; do p1=$((p1 + $(cpu_ns "$pid"))); done
     for pid in $bares; do b1=$((b1 + $(cpu_ns "$pid"))); done
+    kill -TERM $pubs $bares 2>/dev/null || true
     for pid in $pubs $bares; do wait "$pid" || true; done
     kill -TERM $sims "$sub_pid" 2>/dev/null || true
     wait $sims "$sub_pid" 2>/dev/null || true
