@@ -358,7 +358,7 @@ TEST(PublishReader, EveryNthPeaksAnswersDropReportsAndASilentLine)
     addChunks(&answers, 1500, 10, framesOf(std::vector<unsigned>(newAnswer.begin() + 12, newAnswer.end())));
     std::vector<Chunk> flood; // more than the queue holds, for a while
     const std::string full = framesOf(std::vector<unsigned>(LINE_READ_SIZE / FRAME_SIZE, 57));
-    for (std::int64_t at = 0; at < 36000; at += 10) // full after 20 s
+    for (std::int64_t at = 0; at < 39500; at += 10) // full after 20 s
         flood.push_back({at, full, false});
 
     const struct {
@@ -386,7 +386,7 @@ TEST(PublishReader, EveryNthPeaksAnswersDropReportsAndASilentLine)
              EXPECT_EQ(rig.parameterSets[1].limit1Setpoint, 42);
              EXPECT_EQ(rig.parameterSets[1].ts, 700);
          }},
-        {"dropped items are reported at most every 10 s", flood, 1, 36000,
+        {"dropped items are reported at most every 10 s", flood, 1, 39500,
          [](const ReaderRig &, PublishRecord *r, const std::string &err) {
              EXPECT_GT(r->queue.dropped, 0u);
              std::size_t reports = 0;
